@@ -11,7 +11,9 @@ constexpr bool isScanSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-constexpr bool isDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 }  // namespace
 
@@ -39,7 +41,9 @@ std::optional<std::int32_t> readCopyCount(std::string_view text) {
       value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
-bool containsDigit(std::string_view text) { return std::ranges::any_of(text, isDigit); }
+bool containsDigit(std::string_view text) {
+  return std::ranges::any_of(text, isDigit);
+}
 
 std::string stepCopiesText(std::string_view text, bool up) {
   const std::int64_t count = readCopyCount(text).value_or(0);

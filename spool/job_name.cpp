@@ -22,12 +22,16 @@ std::size_t utf8SequenceLength(std::string_view s, std::size_t i) {
     len = 2;
   } else if (b0 >= 0xE0 && b0 <= 0xEF) {
     len = 3;
-    if (b0 == 0xE0) lo = 0xA0;
-    if (b0 == 0xED) hi = 0x9F;  // no UTF-16 surrogates
+    if (b0 == 0xE0)
+      lo = 0xA0;
+    if (b0 == 0xED)
+      hi = 0x9F;  // no UTF-16 surrogates
   } else if (b0 >= 0xF0 && b0 <= 0xF4) {
     len = 4;
-    if (b0 == 0xF0) lo = 0x90;
-    if (b0 == 0xF4) hi = 0x8F;
+    if (b0 == 0xF0)
+      lo = 0x90;
+    if (b0 == 0xF4)
+      hi = 0x8F;
   } else {
     return 0;
   }

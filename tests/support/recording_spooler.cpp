@@ -24,7 +24,10 @@ class RecordingHandle final : public spool::PrinterHandle {
     if (owner_.refuseStart) {
       return false;
     }
-    owner_.jobs.push_back({.printer = printer_, .name = std::string(docName)});
+    RecordingSpooler::Job job;
+    job.printer = printer_;
+    job.name = std::string(docName);
+    owner_.jobs.push_back(std::move(job));
     return true;
   }
 
@@ -34,7 +37,7 @@ class RecordingHandle final : public spool::PrinterHandle {
     if (owner_.refuseWriteNumber == number) {
       return false;
     }
-    Job& job = owner_.jobs.back();
+    RecordingSpooler::Job& job = owner_.jobs.back();
     job.pieceSizes.push_back(piece.size());
     job.bytes.append(reinterpret_cast<const char*>(piece.data()), piece.size());
     return true;
