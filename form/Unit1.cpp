@@ -1,0 +1,232 @@
+#include "form/Unit1.h"
+
+#include <QElapsedTimer>
+#include <QFont>
+#include <QPalette>
+#include <QTextBlock>
+#include <QVBoxLayout>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/toolkit/application.h"
+#include "platform/toolkit/text_bytes.h"
+#include "spool/copy_count.h"
+#include "spool/print_run.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+constexpr QSize kClientArea{741, 553};
+
+// The window's font: the original face first, then stand-ins with Japanese glyphs whose
+// metrics at 15 pixels come closest to it (IPAPGothic: ascent 13, height 16).
+QFont windowFont() {
+  QFont font;
+  font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+                    QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP")});
+  font.setPixelSize(15);
+  return font;
+}
+
+template <typename W>
+W* place(W* widget, const char* name, QRect geometry) {
+  widget->setObjectName(QLatin1String(name));
+  widget->setGeometry(geometry);
+  return widget;
+}
+
+QLabel* label(QWidget* client, const char* name, QRect geometry, const QString& caption,
+              bool black) {
+  auto* l = place(new QLabel(caption, client), name, geometry);
+  if (black) {
+    QPalette palette = l->palette();
+    palette.setColor(QPalette::WindowText, Qt::black);
+    l->setPalette(palette);
+  }
+  return l;
+}
+
+QLineEdit* edit(QWidget* client, const char* name, QRect geometry, const QString& text = {}) {
+  auto* e = place(new QLineEdit(text, client), name, geometry);
+  e->setMaxLength(std::numeric_limits<int>::max());
+  return e;
+}
+
+// No button is the window's default: Enter presses a button only while it has the focus
+// (autoDefault outside a dialog gives exactly that), and Esc presses none.
+QPushButton* button(QWidget* client, const char* name, QRect geometry, const QString& caption) {
+  auto* b = place(new QPushButton(caption, client), name, geometry);
+  b->setAutoDefault(true);
+  b->setDefault(false);
+  return b;
+}
+
+QPlainTextEdit* memo(QWidget* client, const char* name, QRect geometry, bool wrap) {
+  auto* m = place(new QPlainTextEdit(client), name, geometry);
+  m->setTabChangesFocus(true);
+  m->setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+  m->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  m->setHorizontalScrollBarPolicy(wrap ? Qt::ScrollBarAlwaysOff : Qt::ScrollBarAlwaysOn);
+  return m;
+}
+
+// The controls as a run sees them. The message pane repaints as its lines come, at most about
+// 20 times a second, while no input is taken until the run ends.
+class FormRunControls final : public spool::RunControls {
+ public:
+  explicit FormRunControls(TForm1& form) : form_(form) { sinceRepaint_.start(); }
+
+  std::string printerBoxText() override { return toolkit::toBytes(form_.ComboBox1->currentText()); }
+  std::string folderText() override { return toolkit::toBytes(form_.Edit3->text()); }
+  std::string copiesText() override { return toolkit::toBytes(form_.Edit2->text()); }
+
+  std::vector<std::string> listLines() override {
+    std::vector<std::string> lines;
+    const QTextDocument* document = form_.Memo2->document();
+    if (document->isEmpty()) {
+      return lines;
+    }
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+      lines.push_back(toolkit::toBytes(block.text()));
+    }
+    return lines;
+  }
+
+  void appendMessage(std::string_view line) override {
+    form_.Memo1->appendPlainText(toolkit::fromBytes(line));
+    if (sinceRepaint_.elapsed() >= kRepaintEveryMs) {
+      form_.Memo1->repaint();
+      sinceRepaint_.restart();
+    }
+  }
+
+ private:
+  static constexpr qint64 kRepaintEveryMs = 50;
+  TForm1& form_;
+  QElapsedTimer sinceRepaint_;
+};
+
+}  // namespace
+
+TForm1::TForm1(spool::Spooler& spooler, QWidget* parent)
+    : QWidget(parent), spooler_(spooler), scrollArea_(new QScrollArea(this)) {
+  setWindowTitle(QStringLiteral("Send many files to printer"));
+  setFont(windowFont());
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, palette.color(QPalette::Button));
+  setPalette(palette);
+  setAutoFillBackground(true);
+
+  scrollArea_->setObjectName(QStringLiteral("scrollArea"));
+  scrollArea_->setFocusPolicy(Qt::NoFocus);
+  scrollArea_->setFrameShape(QFrame::NoFrame);
+  scrollArea_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  auto* client = new QWidget;
+  client->setObjectName(QStringLiteral("client"));
+  client->setFixedSize(kClientArea);
+  buildControls(client);
+  scrollArea_->setWidget(client);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(scrollArea_);
+
+  setTabOrder();
+  wireEvents();
+  Edit1->setFocus();
+  toolkit::guarded([this] { FormCreate(); });
+}
+
+void TForm1::buildControls(QWidget* client) {
+  Label1 =
+      label(client, "Label1", {16, 56, 160, 15}, QStringLiteral("リストファイルの読み込み"), true);
+  Label2 = label(client, "Label2", {16, 160, 62, 15}, QStringLiteral("プリンタ名"), true);
+  Edit1 = edit(client, "Edit1", {136, 72, 457, 23});
+  Button1 = button(client, "Button1", {608, 72, 65, 25}, QStringLiteral("参照"));
+  Button3 = button(client, "Button3", {520, 200, 97, 33}, QStringLiteral("処理開始"));
+  Button4 = button(client, "Button4", {640, 200, 97, 33}, QStringLiteral("終了"));
+  OpenDialog1 = new toolkit::OpenDialog(this);
+  OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+  Memo1 = memo(client, "Memo1", {264, 248, 473, 305}, true);
+  ComboBox1 = place(new toolkit::ComboBox(client), "ComboBox1", {88, 152, 497, 23});
+  Label3 = label(client, "Label3", {264, 224, 63, 15}, QStringLiteral("メッセージ"), true);
+  Label4 = label(client, "Label4", {608, 160, 60, 15}, QStringLiteral("印刷部数"), true);
+  Edit2 = edit(client, "Edit2", {680, 152, 33, 23}, QStringLiteral("1"));
+  Memo2 = memo(client, "Memo2", {16, 232, 233, 321}, false);
+  Label5 =
+      label(client, "Label5", {16, 208, 157, 15}, QStringLiteral("出力するファイルのリスト"), true);
+  Label6 = label(client, "Label6", {16, 24, 174, 15}, QStringLiteral("出力するファイルのフォルダ"),
+                 true);
+  Edit3 = edit(client, "Edit3", {200, 16, 457, 23});
+  Button2 = button(client, "Button2", {672, 16, 65, 25}, QStringLiteral("参照"));
+  Label7 = label(client, "Label7", {16, 80, 100, 15}, QStringLiteral("リストファイル名"), false);
+  UpDown1 = place(new toolkit::UpDown(client), "UpDown1", {720, 144, 21, 31});
+  UpDown1->setRange(1, 1000);
+  UpDown1->setPosition(1);
+  Label8 = label(client, "Label8", {16, 120, 172, 15}, QStringLiteral("単体ファイルをリストへ追加"),
+                 false);
+  Button5 = button(client, "Button5", {200, 112, 57, 25}, QStringLiteral("参照"));
+}
+
+void TForm1::setTabOrder() {
+  const QWidget* const order[] = {Edit1, Button1, Button3, Button4, Memo1,  ComboBox1,
+                                  Edit2, Memo2,   Edit3,   Button2, Button5};
+  for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+    QWidget::setTabOrder(const_cast<QWidget*>(order[i]), const_cast<QWidget*>(order[i + 1]));
+  }
+}
+
+void TForm1::wireEvents() {
+  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
+  connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+  connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+  connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+  connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+  connect(ComboBox1, &toolkit::ComboBox::change, this, &TForm1::ComboBox1Change);
+  connect(Edit2, &QLineEdit::textChanged, this, &TForm1::Edit2Change);
+  connect(UpDown1, &toolkit::UpDown::click, this, &TForm1::UpDown1Click);
+}
+
+void TForm1::Button1Click() {}
+
+void TForm1::FormCreate() {}
+
+void TForm1::Button4Click() {
+  close();
+}
+
+void TForm1::Button3Click() {
+  FormRunControls controls(*this);
+  spool::runPrintJob(controls, spooler_, files_);
+}
+
+void TForm1::PrintListedFiles() {
+  FormRunControls controls(*this);
+  spool::printListedFiles(controls, spooler_, files_);
+}
+
+void TForm1::ComboBox1Change() {}
+
+void TForm1::Button2Click() {}
+
+// A text with no number at its start leaves the spinner where it is, even when a digit stands
+// later in it.
+void TForm1::Edit2Change() {
+  const std::string text = toolkit::toBytes(Edit2->text());
+  if (!spool::containsDigit(text)) {
+    return;
+  }
+  if (const std::optional<std::int32_t> count = spool::readCopyCount(text)) {
+    UpDown1->setPosition(spool::spinnerPosition(*count));
+  }
+}
+
+void TForm1::UpDown1Click(toolkit::UDBtnType button) {
+  const std::string text = toolkit::toBytes(Edit2->text());
+  Edit2->setText(
+      toolkit::fromBytes(spool::stepCopiesText(text, button == toolkit::UDBtnType::btNext)));
+}
+
+void TForm1::Button5Click() {}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QWidget>
+
+#include "platform/toolkit/combo_box.h"
+#include "platform/toolkit/open_dialog.h"
+#include "platform/toolkit/up_down.h"
+#include "spool/source_file.h"
+#include "spool/spooler.h"
+
+// The program's one window. Every control sits at a fixed place inside a 741 x 553 client area
+// that scrolls when the window is smaller; each control's objectName is its member's name.
+class TForm1 : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Building the form builds every control, then runs FormCreate (a toolkit exception escaping
+  // it is shown in the error box and the form is built all the same). Jobs go to `spooler`.
+  explicit TForm1(spool::Spooler& spooler, QWidget* parent = nullptr);
+
+  QLabel* Label1 = nullptr;
+  QLabel* Label2 = nullptr;
+  QLineEdit* Edit1 = nullptr;
+  QPushButton* Button1 = nullptr;
+  QPushButton* Button3 = nullptr;
+  QPushButton* Button4 = nullptr;
+  toolkit::OpenDialog* OpenDialog1 = nullptr;
+  QPlainTextEdit* Memo1 = nullptr;
+  toolkit::ComboBox* ComboBox1 = nullptr;
+  QLabel* Label3 = nullptr;
+  QLabel* Label4 = nullptr;
+  QLineEdit* Edit2 = nullptr;
+  QPlainTextEdit* Memo2 = nullptr;
+  QLabel* Label5 = nullptr;
+  QLabel* Label6 = nullptr;
+  QLineEdit* Edit3 = nullptr;
+  QPushButton* Button2 = nullptr;
+  QLabel* Label7 = nullptr;
+  toolkit::UpDown* UpDown1 = nullptr;
+  QLabel* Label8 = nullptr;
+  QPushButton* Button5 = nullptr;
+
+  QScrollArea* scrollArea() const { return scrollArea_; }
+
+ public slots:
+  void Button1Click();
+  void FormCreate();
+  void Button4Click();
+  void Button3Click();
+  void ComboBox1Change();
+  void Button2Click();
+  void UpDown1Click(toolkit::UDBtnType button);
+  void Edit2Change();
+  void Button5Click();
+
+ private:
+  void PrintListedFiles();
+
+  void buildControls(QWidget* client);
+  void setTabOrder();
+  void wireEvents();
+
+  spool::Spooler& spooler_;
+  spool::PosixFileOpener files_;
+  QScrollArea* scrollArea_ = nullptr;
+};
+
+// The one instance, created by the entry.
+extern TForm1* Form1;

@@ -1,0 +1,97 @@
+#include "platform/toolkit/application.h"
+
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QWindow>
+
+#include "platform/toolkit/exceptions.h"
+
+namespace toolkit {
+namespace {
+
+// The window lays itself out in device pixels whatever the screen's resolution, so Qt's own
+// scaling is switched off before the application object reads it, and every variable that
+// would force a scale factor is dropped.
+int& withoutScaling(int& argc) {
+  qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+  qunsetenv("QT_SCALE_FACTOR");
+  qunsetenv("QT_SCREEN_SCALE_FACTORS");
+  qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
+  return argc;
+}
+
+void showErrorBox(const QString& title, const QString& text) {
+  QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok);
+  box.exec();
+}
+
+}  // namespace
+
+QString titleFromProgramPath(const QString& programPath) {
+  QString name = QFileInfo(programPath).fileName();
+  const qsizetype stop = name.indexOf(u'.');
+  if (stop >= 0) {
+    name.truncate(stop);
+  }
+  if (name.isEmpty()) {
+    return name;
+  }
+  return name.left(1).toUpper() + name.mid(1).toLower();
+}
+
+QString errorBoxText(const QString& message) {
+  const QByteArray bytes = message.toUtf8();
+  qsizetype lead = bytes.size() - 1;
+  while (lead > 0 && (static_cast<unsigned char>(bytes[lead]) & 0xC0) == 0x80) {
+    --lead;
+  }
+  if (lead >= 0 && static_cast<unsigned char>(bytes[lead]) > '.') {
+    return message + u'.';
+  }
+  return message;
+}
+
+Application::Application(int& argc, char** argv)
+    : QApplication(withoutScaling(argc), argv),
+      title_(titleFromProgramPath(QCoreApplication::applicationFilePath())),
+      errorSink_(showErrorBox) {}
+
+Application* Application::current() {
+  return qobject_cast<Application*>(QCoreApplication::instance());
+}
+
+void Application::showException(const std::exception& error) const {
+  errorSink_(title_, errorBoxText(QString::fromUtf8(error.what())));
+}
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (const Exception& error) {
+    showException(error);
+    return true;
+  }
+}
+
+void guarded(const std::function<void()>& fn) {
+  try {
+    fn();
+  } catch (const Exception& error) {
+    if (Application* app = Application::current()) {
+      app->showException(error);
+      return;
+    }
+    throw;
+  }
+}
+
+void showWithOuterSize(QWidget& window, QSize outer) {
+  window.resize(outer);
+  window.show();
+  if (const QWindow* handle = window.windowHandle()) {
+    const QMargins frame = handle->frameMargins();
+    window.resize(outer.shrunkBy(frame));
+  }
+}
+
+}  // namespace toolkit
