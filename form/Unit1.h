@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "platform/toolkit/combo_box.h"
+#include "platform/toolkit/folder_browser.h"
 #include "platform/toolkit/open_dialog.h"
 #include "platform/toolkit/up_down.h"
 #include "spool/source_file.h"
@@ -44,6 +45,7 @@ class TForm1 : public QWidget {
   toolkit::UpDown* UpDown1 = nullptr;
   QLabel* Label8 = nullptr;
   QPushButton* Button5 = nullptr;
+  toolkit::FolderBrowser FolderBrowser1{this};
 
   QScrollArea* scrollArea() const { return scrollArea_; }
 
