@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "spool/printer_enumeration.h"
+
+namespace testing_support {
+
+// A print system that lists what it is given and counts how often it is asked, for the
+// printer object's logic only.
+class FakeEnumeration final : public spool::PrinterEnumeration {
+ public:
+  spool::PlatformFamily familyToReport = spool::PlatformFamily::NT;
+  std::vector<spool::PrinterRecord> records;
+  spool::DefaultPrinterQuery query;
+  std::string device;
+
+  int listings = 0;
+  int defaultQueries = 0;
+  int profileReads = 0;
+
+  spool::PlatformFamily family() const override { return familyToReport; }
+  std::vector<spool::PrinterRecord> printers() override {
+    ++listings;
+    return records;
+  }
+  spool::DefaultPrinterQuery defaultPrinter() override {
+    ++defaultQueries;
+    return query;
+  }
+  std::string profileDevice() override {
+    ++profileReads;
+    return device;
+  }
+};
+
+inline spool::DefaultPrinterQuery named(std::string name) {
+  return {spool::DefaultPrinterQuery::Outcome::Named, std::move(name), 0, ""};
+}
+
+}  // namespace testing_support
