@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -29,34 +30,35 @@ struct InfoDeleter {
 using DestPtr = std::unique_ptr<cups_dest_t, DestDeleter>;
 using InfoPtr = std::unique_ptr<cups_dinfo_t, InfoDeleter>;
 
-// One connection to the server. Each call made over it starts a deadline; every wait inside
-// libcups (connecting, sending, awaiting the answer) gives up once that deadline has passed.
+// One connection to the server. Every wait inside libcups on it (connecting, sending, awaiting
+// an answer) gives up once the deadline of the call now using it has passed.
 class Connection {
  public:
-  // Connects within the bound, which also starts the first call's deadline. Null on failure.
-  static std::unique_ptr<Connection> open(std::chrono::milliseconds bound);
+  // Null when no connection is made before the deadline.
+  static std::unique_ptr<Connection> open(Clock::time_point deadline);
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
   http_t* http() const { return http_; }
-  void startCall() { deadline_ = Clock::now() + bound_; }
+  void setDeadline(Clock::time_point deadline) { deadline_ = deadline; }
 
  private:
-  explicit Connection(std::chrono::milliseconds bound) : bound_(bound) {}
+  explicit Connection(Clock::time_point deadline) : deadline_(deadline) {}
   static int keepWaiting(http_t* http, void* self);
 
   http_t* http_ = nullptr;
-  std::chrono::milliseconds bound_{};
   Clock::time_point deadline_{};
 };
 
-std::unique_ptr<Connection> Connection::open(std::chrono::milliseconds bound) {
-  std::unique_ptr<Connection> connection(new Connection(bound));
-  connection->startCall();
-  const int msec = static_cast<int>(std::max<std::chrono::milliseconds::rep>(bound.count(), 1));
-  connection->http_ =
-      httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, msec, nullptr);
+std::unique_ptr<Connection> Connection::open(Clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  if (left.count() <= 0) {
+    return nullptr;
+  }
+  std::unique_ptr<Connection> connection(new Connection(deadline));
+  connection->http_ = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
+                                   static_cast<int>(left.count()), nullptr);
   if (connection->http_ == nullptr) {
     return nullptr;
   }
@@ -75,7 +77,8 @@ int Connection::keepWaiting(http_t* /*http*/, void* self) {
 }
 
 // One destination opened for jobs. At most one job is in hand at a time: created by
-// startDocument, sent as one raw document, and either finished or cancelled.
+// startDocument, sent as one raw document, and either finished or cancelled. Each call gives
+// the server one bound in all, whatever it has to ask of it.
 class CupsPrinter final : public spool::PrinterHandle {
  public:
   CupsPrinter(std::unique_ptr<Connection> connection, DestPtr dest, InfoPtr info,
@@ -93,11 +96,13 @@ class CupsPrinter final : public spool::PrinterHandle {
   bool startDocument(std::string_view docName) override;
   bool write(std::span<const std::byte> piece) override;
   bool endDocument() override;
-  void cancelDocument() override { cancelJob(); }
+  void cancelDocument() override { cancelJob(beginCall()); }
 
  private:
+  // The deadline of a call starting now, set on the connection.
+  Clock::time_point beginCall();
   bool flush();
-  bool cancelJob();
+  bool cancelJob(Clock::time_point deadline);
 
   std::unique_ptr<Connection> connection_;
   DestPtr dest_;
@@ -111,15 +116,23 @@ class CupsPrinter final : public spool::PrinterHandle {
 
 CupsPrinter::~CupsPrinter() {
   // A document dropped without an end must not print.
-  cancelJob();
+  cancelJob(beginCall());
+}
+
+Clock::time_point CupsPrinter::beginCall() {
+  const Clock::time_point deadline = Clock::now() + bound_;
+  if (connection_) {
+    connection_->setDeadline(deadline);
+  }
+  return deadline;
 }
 
 bool CupsPrinter::startDocument(std::string_view docName) {
-  cancelJob();
+  const Clock::time_point deadline = beginCall();
+  cancelJob(deadline);
   if (!connection_) {
     return false;
   }
-  connection_->startCall();
   http_t* http = connection_->http();
   const std::string name = spool::jobNameForPath(docName);
   int id = 0;
@@ -134,7 +147,7 @@ bool CupsPrinter::startDocument(std::string_view docName) {
   buffer_.clear();
   if (cupsStartDestDocument(http, dest_.get(), info_.get(), id, name.c_str(), CUPS_FORMAT_RAW, 0,
                             nullptr, 1) != HTTP_STATUS_CONTINUE) {
-    cancelJob();
+    cancelJob(deadline);
     return false;
   }
   return true;
@@ -146,14 +159,17 @@ bool CupsPrinter::write(std::span<const std::byte> piece) {
   }
   const auto* bytes = reinterpret_cast<const char*>(piece.data());
   buffer_.insert(buffer_.end(), bytes, bytes + piece.size());
-  return buffer_.size() < kSendBufferSize || flush();
+  if (buffer_.size() < kSendBufferSize) {
+    return true;
+  }
+  beginCall();
+  return flush();
 }
 
 bool CupsPrinter::flush() {
   if (buffer_.empty()) {
     return true;
   }
-  connection_->startCall();
   const http_status_t status =
       cupsWriteRequestData(connection_->http(), buffer_.data(), buffer_.size());
   documentBytes_ += buffer_.size();
@@ -165,11 +181,11 @@ bool CupsPrinter::endDocument() {
   if (!sending_) {
     return false;
   }
+  const Clock::time_point deadline = beginCall();
   if (!flush()) {
-    cancelJob();
+    cancelJob(deadline);
     return false;
   }
-  connection_->startCall();
   const ipp_status_t status = cupsFinishDestDocument(connection_->http(), dest_.get(), info_.get());
   sending_ = false;
   if (status <= IPP_STATUS_OK_EVENTS_COMPLETE) {
@@ -179,13 +195,13 @@ bool CupsPrinter::endDocument() {
   // The server refuses a document with no bytes and would hold its job for a quarter of an
   // hour; an empty file is no failure of the run, so the job is dropped instead.
   const bool empty = documentBytes_ == 0;
-  return cancelJob() && empty;
+  return cancelJob(deadline) && empty;
 }
 
 // Drops the job in hand. A document request still open on the connection cannot be taken back
 // on it, so that connection is closed (the server then drops the unfinished document) and the
 // cancel goes over a fresh one. True when the server confirmed the cancel.
-bool CupsPrinter::cancelJob() {
+bool CupsPrinter::cancelJob(Clock::time_point deadline) {
   if (jobId_ == 0) {
     return true;
   }
@@ -195,13 +211,37 @@ bool CupsPrinter::cancelJob() {
   if (sending_) {
     sending_ = false;
     connection_.reset();
-    connection_ = Connection::open(bound_);
+    connection_ = Connection::open(deadline);
   }
   if (!connection_) {
     return false;
   }
-  connection_->startCall();
   return cupsCancelDestJob(connection_->http(), dest_.get(), id) <= IPP_STATUS_OK_EVENTS_COMPLETE;
+}
+
+// Whether the server answers a question about the queue at all. When it does not,
+// cupsGetNamedDest goes on to a lookup over libcups's own connection, whose waits run for
+// minutes that no deadline of ours bounds; asking first over the bounded connection keeps the
+// open from ever reaching that lookup on a server that has stopped answering.
+bool serverAnswersFor(http_t* http, const std::string& queue) {
+  std::array<char, HTTP_MAX_URI> uri{};
+  if (httpAssembleURIf(HTTP_URI_CODING_ALL, uri.data(), static_cast<int>(uri.size()), "ipp",
+                       nullptr, "localhost", ippPort(), "/printers/%s",
+                       queue.c_str()) != HTTP_URI_STATUS_OK) {
+    return false;
+  }
+  ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.data());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
+               cupsUser());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+               "printer-name");
+  ipp_t* response = cupsDoRequest(http, request, "/");
+  // Any answer counts, "not found" included: the name may still be a printer that the server
+  // finds on the network.
+  const bool answered = response != nullptr;
+  ippDelete(response);
+  return answered;
 }
 
 }  // namespace
@@ -214,11 +254,14 @@ std::unique_ptr<spool::PrinterHandle> CupsSpooler::open(std::string_view printer
   if (printerName.empty() || printerName.find('\0') != std::string_view::npos) {
     return nullptr;
   }
-  std::unique_ptr<Connection> connection = Connection::open(bound_);
+  std::unique_ptr<Connection> connection = Connection::open(Clock::now() + bound_);
   if (!connection) {
     return nullptr;
   }
   const std::string name(printerName);
+  if (!serverAnswersFor(connection->http(), name)) {
+    return nullptr;
+  }
   DestPtr dest(cupsGetNamedDest(connection->http(), name.c_str(), nullptr));
   if (!dest) {
     return nullptr;
