@@ -51,6 +51,7 @@ class CupsSpoolerTest : public ::testing::Test {
   static void TearDownTestSuite() { server_.reset(); }
 
   void SetUp() override {
+    ASSERT_NE(server_, nullptr) << "the private cupsd did not start";
     queue_ = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     server_->addCaptureQueue(queue_);
     std::string pattern = "/tmp/batchspool-files.XXXXXX";
@@ -201,6 +202,37 @@ TEST_F(CupsSpoolerTest, RefusalsEndThePassWithTheirMessage) {
                                                "manage " + first, c.failure};
     EXPECT_EQ(controls_.messages, expected);
     EXPECT_TRUE(server_->serverJobs(queue_).empty());
+  }
+}
+
+TEST_F(CupsSpoolerTest, DocumentDroppedPartWayIsCancelledNotPrinted) {
+  struct Case {
+    std::string label;
+    bool cancelExplicitly;  // else the handle is destroyed with the document still open
+  };
+  const std::vector<Case> cases = {{"cancelDocument", true}, {"handle destroyed", false}};
+  // More than one send buffer, so part of the document has already reached the server.
+  const std::string piece = randomBytes(spool::kPieceSize, 7);
+  constexpr int kPieces = 40;
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].label);
+    const std::string name = "/tmp/dropped-" + std::to_string(i) + ".prn";
+    batchcups::CupsSpooler spooler;
+    std::unique_ptr<spool::PrinterHandle> handle = spooler.open(queue_);
+    ASSERT_NE(handle, nullptr);
+    ASSERT_TRUE(handle->startDocument(name));
+    for (int p = 0; p < kPieces; ++p) {
+      ASSERT_TRUE(handle->write(std::as_bytes(std::span(piece))));
+    }
+    if (cases[i].cancelExplicitly) {
+      handle->cancelDocument();
+    }
+    handle.reset();
+
+    const std::vector<PrivateCupsd::ServerJob> jobs = server_->serverJobs(queue_);
+    ASSERT_EQ(jobs.size(), i + 1);
+    EXPECT_EQ(jobs.back().title, name);
+    EXPECT_EQ(jobs.back().state, kJobCancelled);
   }
 }
 
