@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "form/Unit1.h"
+#include "platform/cups/cups_printers.h"
 #include "platform/cups/cups_spooler.h"
 #include "platform/toolkit/text_bytes.h"
 #include "tests/support/private_cupsd.h"
@@ -37,6 +38,8 @@ std::string binaryBytes() {
 TEST(FileListToPrintServer, LoadedListPrintsEachFileBesideItByteForByte) {
   testing_support::PrivateCupsd cupsd;
   cupsd.addCaptureQueue("capture");
+  cupsd.setDefault("capture");
+  cupsd.setDefault("capture");
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
   const std::string first = binaryBytes();
@@ -47,12 +50,13 @@ TEST(FileListToPrintServer, LoadedListPrintsEachFileBesideItByteForByte) {
   writeFile(list, "# two files\r\na.prn\r\nb b.prn\r\n");
 
   batchcups::CupsSpooler spooler;
-  TForm1 form(spooler);
+  batchcups::CupsPrinters printers;
+  TForm1 form(spooler, printers);
   form.OpenDialog1->setChooser(
       [&list](QWidget*, const QString&) -> std::optional<QString> { return list; });
   form.Button1->click();
-  form.ComboBox1->setEditText("capture");
-  form.Edit2->setText("1");
+  ASSERT_EQ(form.ComboBox1->currentText(), "capture") << "the default printer is the one used";
+  ASSERT_EQ(form.Edit2->text(), "1");
   form.Button3->click();
 
   const auto jobs = cupsd.waitForJobs("capture", 2);

@@ -21,6 +21,7 @@
 #include "platform/toolkit/open_dialog.h"
 #include "platform/toolkit/text_bytes.h"
 #include "tests/gui/modal_driver.h"
+#include "tests/printer/fake_enumeration.h"
 #include "tests/support/recording_spooler.h"
 
 namespace {
@@ -84,7 +85,8 @@ class FileListTest : public testing::Test {
 
   QTemporaryDir dir_;
   testing_support::RecordingSpooler spooler_;
-  TForm1 form_{spooler_};
+  testing_support::FakeEnumeration printers_;
+  TForm1 form_{spooler_, printers_};
   Answers fileAnswers_;
   Answers folderAnswers_;
   std::vector<QString> offeredFiles_;
