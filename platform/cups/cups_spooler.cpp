@@ -30,6 +30,13 @@ struct InfoDeleter {
 using DestPtr = std::unique_ptr<cups_dest_t, DestDeleter>;
 using InfoPtr = std::unique_ptr<cups_dinfo_t, InfoDeleter>;
 
+// Whether a request on the connection succeeded. libcups reports the status of the last answer
+// it read, so after a wait that gave up it still reports the previous request's success; only an
+// HTTP answer on this connection says the server took the request.
+bool succeeded(http_t* http, ipp_status_t status) {
+  return status <= IPP_STATUS_OK_EVENTS_COMPLETE && httpGetStatus(http) == HTTP_STATUS_OK;
+}
+
 // One connection to the server. Every wait inside libcups on it (connecting, sending, awaiting
 // an answer) gives up once the deadline of the call now using it has passed.
 class Connection {
@@ -136,8 +143,8 @@ bool CupsPrinter::startDocument(std::string_view docName) {
   http_t* http = connection_->http();
   const std::string name = spool::jobNameForPath(docName);
   int id = 0;
-  if (cupsCreateDestJob(http, dest_.get(), info_.get(), &id, name.c_str(), 0, nullptr) >
-          IPP_STATUS_OK_EVENTS_COMPLETE ||
+  if (!succeeded(
+          http, cupsCreateDestJob(http, dest_.get(), info_.get(), &id, name.c_str(), 0, nullptr)) ||
       id <= 0) {
     return false;
   }
@@ -186,9 +193,15 @@ bool CupsPrinter::endDocument() {
     cancelJob(deadline);
     return false;
   }
-  const ipp_status_t status = cupsFinishDestDocument(connection_->http(), dest_.get(), info_.get());
+  http_t* http = connection_->http();
+  const ipp_status_t status = cupsFinishDestDocument(http, dest_.get(), info_.get());
+  if (httpGetStatus(http) != HTTP_STATUS_OK) {
+    // No answer: the request may still be open on the connection.
+    cancelJob(deadline);
+    return false;
+  }
   sending_ = false;
-  if (status <= IPP_STATUS_OK_EVENTS_COMPLETE) {
+  if (succeeded(http, status)) {
     jobId_ = 0;
     return true;
   }
@@ -216,7 +229,8 @@ bool CupsPrinter::cancelJob(Clock::time_point deadline) {
   if (!connection_) {
     return false;
   }
-  return cupsCancelDestJob(connection_->http(), dest_.get(), id) <= IPP_STATUS_OK_EVENTS_COMPLETE;
+  http_t* http = connection_->http();
+  return succeeded(http, cupsCancelDestJob(http, dest_.get(), id));
 }
 
 // Whether the server answers a question about the queue at all. When it does not,

@@ -272,6 +272,12 @@ TEST_F(CupsSpoolerTest, LaterCallsGiveUpWithinTheBoundWhenTheServerStopsAnswerin
   const std::vector<Case> cases = {
       {"startDocument", [](Handle&) {}, [](Handle& h) { return h.startDocument("/tmp/x.prn"); }},
       {"write", [](Handle& h) { ASSERT_TRUE(h.startDocument("/tmp/x.prn")); }, writeUntilRefused},
+      {"endDocument",
+       [&](Handle& h) {
+         ASSERT_TRUE(h.startDocument("/tmp/x.prn"));
+         ASSERT_TRUE(h.write(std::as_bytes(std::span(piece))));
+       },
+       [](Handle& h) { return h.endDocument(); }},
   };
   const auto bound = std::chrono::milliseconds(2000);
   for (const Case& c : cases) {

@@ -97,7 +97,26 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return out;
 }
 
-// Starts argv[0] (looked up in PATH) with stdin from /dev/null and stdout and stderr into
+// The program a tool name stands for. The administration tools live in /usr/sbin, which a
+// normal user's PATH often lacks.
+std::string programPath(const std::string& name) {
+  if (name.find('/') != std::string::npos) {
+    return name;
+  }
+  const char* path = std::getenv("PATH");
+  std::string dirs = path == nullptr ? "" : path;
+  dirs += ":/usr/sbin:/usr/bin:/sbin:/bin";
+  std::istringstream list(dirs);
+  for (std::string dir; std::getline(list, dir, ':');) {
+    const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0) {
+      return candidate;
+    }
+  }
+  fail("no program " + name + " in PATH or /usr/sbin");
+}
+
+// Starts argv[0] with stdin from /dev/null and stdout and stderr into
 // outputFd. Returns the child's pid.
 pid_t spawn(const std::vector<std::string>& argv, int outputFd) {
   std::vector<std::string> args = argv;
@@ -110,7 +129,8 @@ pid_t spawn(const std::vector<std::string>& argv, int outputFd) {
   posix_spawn_file_actions_adddup2(&actions, outputFd, STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, outputFd, STDERR_FILENO);
   pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
+  const std::string program = programPath(argv.at(0));
+  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argp.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
     errno = rc;
