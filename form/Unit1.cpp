@@ -241,7 +241,8 @@ void TForm1::Button1Click() {
     Memo1->appendPlainText(QStringLiteral("cannot open list file"));
     return;
   }
-  // One setPlainText for the whole list: an append per entry took 4.0 s for 100,000 entries.
+  // One setPlainText for the whole list: for 100,000 entries an append per entry took 5.1 s,
+  // this 0.49 s.
   Memo2->setPlainText(toolkit::fromBytes(joinedLines(*entries)));
 }
 
