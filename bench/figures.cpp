@@ -1,0 +1,54 @@
+#include "bench/figures.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace bench {
+
+double secondsFor(const std::function<void()>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n == 0 ? 0 : n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::vector<double> alternate(const std::vector<std::function<double()>>& sides, int rounds) {
+  std::vector<std::vector<double>> times(sides.size());
+  for (int round = 0; round < rounds; ++round) {
+    for (std::size_t k = 0; k < sides.size(); ++k) {
+      const std::size_t side = (k + static_cast<std::size_t>(round)) % sides.size();
+      times[side].push_back(sides[side]());
+    }
+  }
+  std::vector<double> medians;
+  for (const std::vector<double>& t : times) {
+    medians.push_back(median(t));
+  }
+  return medians;
+}
+
+std::string describe(const Figure& f) {
+  char line[512];
+  std::snprintf(line, sizeof line, "%s: %s; figure %.3f (target %s %.3f): %s", f.what.c_str(),
+                f.detail.c_str(), f.value, f.atMost ? "<=" : ">=", f.limit,
+                f.met() ? "met" : "NOT met");
+  return line;
+}
+
+std::string summary(const std::vector<Figure>& figures) {
+  std::string s = "summary:";
+  for (std::size_t i = 0; i < figures.size(); ++i) {
+    char part[256];
+    std::snprintf(part, sizeof part, "%s %s %.3f %s", i == 0 ? "" : ";", figures[i].what.c_str(),
+                  figures[i].value, figures[i].met() ? "met" : "NOT met");
+    s += part;
+  }
+  return s;
+}
+
+}  // namespace bench

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// The seconds one call of the function takes, by the monotonic clock.
+double secondsFor(const std::function<void()>& work);
+
+double median(std::vector<double> values);
+
+// Runs each side once per round, in turn, starting with a different side each round so that
+// neither always follows the other; returns each side's median seconds.
+std::vector<double> alternate(const std::vector<std::function<double()>>& sides, int rounds);
+
+// One measured figure against its target.
+struct Figure {
+  std::string what;
+  double value = 0;
+  double limit = 0;
+  bool atMost = true;  // the figure must not exceed the limit (else: must reach it)
+  std::string detail;  // the medians the figure was made from
+
+  bool met() const { return atMost ? value <= limit : value >= limit; }
+};
+
+// "what: detail; figure VALUE (target <= LIMIT): met"
+std::string describe(const Figure& figure);
+// "summary: what VALUE met, ..."
+std::string summary(const std::vector<Figure>& figures);
+
+}  // namespace bench
