@@ -215,15 +215,20 @@ void TForm1::setTabOrder() {
   }
 }
 
+// Each handler runs inside the toolkit's guard, so a toolkit exception it lets escape is shown
+// in the error box before it can reach Qt's own code, and the program goes on.
 void TForm1::wireEvents() {
-  connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
-  connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
-  connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
-  connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
-  connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
-  connect(ComboBox1, &toolkit::ComboBox::change, this, &TForm1::ComboBox1Change);
-  connect(Edit2, &QLineEdit::textChanged, this, &TForm1::Edit2Change);
-  connect(UpDown1, &toolkit::UpDown::click, this, &TForm1::UpDown1Click);
+  const auto guard = [](auto handler) { return [handler] { toolkit::guarded(handler); }; };
+  connect(Button1, &QPushButton::clicked, this, guard([this] { Button1Click(); }));
+  connect(Button2, &QPushButton::clicked, this, guard([this] { Button2Click(); }));
+  connect(Button3, &QPushButton::clicked, this, guard([this] { Button3Click(); }));
+  connect(Button4, &QPushButton::clicked, this, guard([this] { Button4Click(); }));
+  connect(Button5, &QPushButton::clicked, this, guard([this] { Button5Click(); }));
+  connect(ComboBox1, &toolkit::ComboBox::change, this, guard([this] { ComboBox1Change(); }));
+  connect(Edit2, &QLineEdit::textChanged, this, guard([this] { Edit2Change(); }));
+  connect(UpDown1, &toolkit::UpDown::click, this, [this](toolkit::UDBtnType button) {
+    toolkit::guarded([this, button] { UpDown1Click(button); });
+  });
 }
 
 void TForm1::Button1Click() {

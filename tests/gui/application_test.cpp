@@ -1,0 +1,82 @@
+// The application object's rules: its title, the error box's text, exceptions kept out of the
+// event loop.
+#include <gtest/gtest.h>
+
+#include <QEvent>
+
+#include "platform/toolkit/application.h"
+#include "platform/toolkit/exceptions.h"
+#include "tests/gui/gui_support.h"
+
+namespace {
+
+TEST(ApplicationTitle, IsTheProgramNameCutAtItsFirstStopWithOnlyTheFirstLetterCapital) {
+  const struct {
+    const char* path;
+    const char* title;
+  } rows[] = {
+      {"/usr/bin/batchspool", "Batchspool"}, {"batchspool", "Batchspool"},
+      {"C:/Tools/PROJECT1.EXE", "Project1"}, {"/opt/my.tool.v2", "My"},
+      {"/opt/x/Mixed_Case", "Mixed_case"},   {"/opt/.hidden", ""},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(toolkit::titleFromProgramPath(QString::fromUtf8(row.path)).toStdString(), row.title)
+        << row.path;
+  }
+}
+
+TEST(ErrorBoxText, AppendsAStopWhenTheLastCharacterLiesAboveIt) {
+  const struct {
+    const char* message;
+    const char* shown;
+  } rows[] = {
+      {"No default printer", "No default printer."},
+      {"Ends in a stop.", "Ends in a stop."},
+      {"Ends in a bang!", "Ends in a bang!"},
+      {"(parenthesis)", "(parenthesis)"},
+      {"slash/", "slash/."},  // 0x2F is just above the stop
+      {"dash-", "dash-"},     // 0x2D is just below it
+      {"digit 7", "digit 7."},
+      {"プリンタがありません", "プリンタがありません."},  // a multi-byte last character
+      {"", ""},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(toolkit::errorBoxText(QString::fromUtf8(row.message)).toStdString(), row.shown)
+        << row.message;
+  }
+}
+
+class Thrower : public QObject {
+ public:
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::User) {
+      throw toolkit::EOSError(5, "Access denied");
+    }
+    return QObject::event(e);
+  }
+};
+
+TEST(ApplicationObject, ShowsAToolkitExceptionFromEventDeliveryAndGoesOn) {
+  testing_support::ErrorBoxes errors;
+  Thrower thrower;
+  QEvent event(QEvent::User);
+  EXPECT_TRUE(QCoreApplication::sendEvent(&thrower, &event));
+  ASSERT_EQ(errors.boxes().size(), 1U);
+  EXPECT_EQ(errors.boxes()[0].text, QStringLiteral("Access denied."));
+  EXPECT_EQ(errors.boxes()[0].title, toolkit::Application::current()->title());
+  EXPECT_EQ(toolkit::Application::current()->title(), QStringLiteral("Gui_tests"));
+}
+
+TEST(ApplicationObject, GuardShowsToolkitExceptionsAndLetsOthersThrough) {
+  testing_support::ErrorBoxes errors;
+  bool after = false;
+  toolkit::guarded([] { throw toolkit::Exception("from start-up"); });
+  toolkit::guarded([&] { after = true; });
+  EXPECT_TRUE(after);
+  ASSERT_EQ(errors.boxes().size(), 1U);
+  EXPECT_EQ(errors.boxes()[0].text, QStringLiteral("from start-up."));
+  EXPECT_THROW(toolkit::guarded([] { throw std::logic_error("not the toolkit's"); }),
+               std::logic_error);
+}
+
+}  // namespace

@@ -1,0 +1,246 @@
+// The window as built: every control in its place, the tab cycle, the start state, scrolling,
+// exceptions out of handlers, closing.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFontInfo>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include "form/Unit1.h"
+#include "platform/toolkit/exceptions.h"
+#include "tests/gui/gui_support.h"
+#include "tests/printer/fake_enumeration.h"
+#include "tests/support/recording_spooler.h"
+
+namespace {
+
+using testing_support::ErrorBoxes;
+using testing_support::showAndActivate;
+
+class FormTest : public testing::Test {
+ protected:
+  testing_support::RecordingSpooler spooler_;
+  testing_support::FakeEnumeration printers_;
+  TForm1 form_{spooler_, printers_};
+
+  QWidget* control(const char* name) const { return form_.findChild<QWidget*>(name); }
+};
+
+enum class Kind { Label, Edit, Button, Memo, Combo, UpDown };
+enum class Colour { Black, WindowText, NotALabel };
+
+struct ControlRow {
+  const char* name;
+  Kind kind;
+  QRect geometry;
+  const char* caption;  // UTF-8: a label's or button's caption, an edit's initial text
+  Colour colour;
+};
+
+const ControlRow kControls[] = {
+    {"Label6", Kind::Label, {16, 24, 174, 15}, "出力するファイルのフォルダ", Colour::Black},
+    {"Edit3", Kind::Edit, {200, 16, 457, 23}, "", Colour::NotALabel},
+    {"Button2", Kind::Button, {672, 16, 65, 25}, "参照", Colour::NotALabel},
+    {"Label1", Kind::Label, {16, 56, 160, 15}, "リストファイルの読み込み", Colour::Black},
+    {"Label7", Kind::Label, {16, 80, 100, 15}, "リストファイル名", Colour::WindowText},
+    {"Edit1", Kind::Edit, {136, 72, 457, 23}, "", Colour::NotALabel},
+    {"Button1", Kind::Button, {608, 72, 65, 25}, "参照", Colour::NotALabel},
+    {"Label8", Kind::Label, {16, 120, 172, 15}, "単体ファイルをリストへ追加", Colour::WindowText},
+    {"Button5", Kind::Button, {200, 112, 57, 25}, "参照", Colour::NotALabel},
+    {"Label2", Kind::Label, {16, 160, 62, 15}, "プリンタ名", Colour::Black},
+    {"ComboBox1", Kind::Combo, {88, 152, 497, 23}, "Printer", Colour::NotALabel},
+    {"Label4", Kind::Label, {608, 160, 60, 15}, "印刷部数", Colour::Black},
+    {"Edit2", Kind::Edit, {680, 152, 33, 23}, "1", Colour::NotALabel},
+    {"UpDown1", Kind::UpDown, {720, 144, 21, 31}, "", Colour::NotALabel},
+    {"Button3", Kind::Button, {520, 200, 97, 33}, "処理開始", Colour::NotALabel},
+    {"Button4", Kind::Button, {640, 200, 97, 33}, "終了", Colour::NotALabel},
+    {"Label5", Kind::Label, {16, 208, 157, 15}, "出力するファイルのリスト", Colour::Black},
+    {"Memo2", Kind::Memo, {16, 232, 233, 321}, "", Colour::NotALabel},
+    {"Label3", Kind::Label, {264, 224, 63, 15}, "メッセージ", Colour::Black},
+    {"Memo1", Kind::Memo, {264, 248, 473, 305}, "", Colour::NotALabel},
+};
+
+// The caption or contents a control shows, whatever its kind; empty for the spinner.
+QString shownText(QWidget* w, Kind kind) {
+  switch (kind) {
+    case Kind::Label:
+      return qobject_cast<QLabel*>(w)->text();
+    case Kind::Edit:
+      return qobject_cast<QLineEdit*>(w)->text();
+    case Kind::Button:
+      return qobject_cast<QPushButton*>(w)->text();
+    case Kind::Memo:
+      return qobject_cast<QPlainTextEdit*>(w)->toPlainText();
+    case Kind::Combo:
+      return qobject_cast<QComboBox*>(w)->currentText();
+    case Kind::UpDown:
+      return {};
+  }
+  return {};
+}
+
+bool isOfKind(QWidget* w, Kind kind) {
+  switch (kind) {
+    case Kind::Label:
+      return qobject_cast<QLabel*>(w) != nullptr;
+    case Kind::Edit:
+      return qobject_cast<QLineEdit*>(w) != nullptr;
+    case Kind::Button:
+      return qobject_cast<QPushButton*>(w) != nullptr;
+    case Kind::Memo:
+      return qobject_cast<QPlainTextEdit*>(w) != nullptr;
+    case Kind::Combo:
+      return qobject_cast<toolkit::ComboBox*>(w) != nullptr;
+    case Kind::UpDown:
+      return qobject_cast<toolkit::UpDown*>(w) != nullptr;
+  }
+  return false;
+}
+
+TEST_F(FormTest, EveryControlHasItsKindPlaceSizeCaptionAndColour) {
+  const QWidget* client = form_.scrollArea()->widget();
+  const QColor windowText = form_.palette().color(QPalette::WindowText);
+  for (const ControlRow& row : kControls) {
+    SCOPED_TRACE(row.name);
+    QWidget* w = control(row.name);
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(isOfKind(w, row.kind));
+    EXPECT_EQ(w->parentWidget(), client);
+    EXPECT_EQ(w->geometry(), row.geometry);
+    EXPECT_EQ(shownText(w, row.kind), QString::fromUtf8(row.caption));
+    EXPECT_EQ(w->font().pixelSize(), 15);
+    EXPECT_EQ(QFontInfo(w->font()).family(), QStringLiteral("IPAPGothic"));
+    if (row.colour != Colour::NotALabel) {
+      // Black is set on the label itself; the window-text labels follow the window's palette,
+      // which may be black as well in some styles.
+      const bool black = row.colour == Colour::Black;
+      EXPECT_EQ(w->palette().isBrushSet(QPalette::Active, QPalette::WindowText), black);
+      EXPECT_EQ(w->palette().color(QPalette::WindowText), black ? QColor(Qt::black) : windowText);
+    }
+  }
+}
+
+TEST_F(FormTest, WindowPropertiesAndFixedClientArea) {
+  EXPECT_EQ(form_.windowTitle(), QStringLiteral("Send many files to printer"));
+  EXPECT_EQ(form_.scrollArea()->widget()->size(), QSize(741, 553));
+  EXPECT_EQ(form_.palette().color(QPalette::Window), form_.palette().color(QPalette::Button));
+  EXPECT_EQ(form_.findChild<QObject*>("OpenDialog1"), form_.OpenDialog1);
+  // The memos: the file list never wraps and scrolls both ways; messages wrap, vertical only.
+  EXPECT_EQ(form_.Memo2->lineWrapMode(), QPlainTextEdit::NoWrap);
+  EXPECT_EQ(form_.Memo2->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(form_.Memo2->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(form_.Memo1->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  EXPECT_EQ(form_.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_EQ(form_.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_TRUE(form_.ComboBox1->isEditable());
+  EXPECT_EQ(form_.ComboBox1->maxVisibleItems(), 8);
+  EXPECT_EQ(form_.ComboBox1->insertPolicy(), QComboBox::NoInsert);
+}
+
+TEST_F(FormTest, StartsEmptyWithOneCopyAndFocusInTheListFileBox) {
+  ASSERT_TRUE(showAndActivate(form_));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == form_.Edit1; }));
+  EXPECT_TRUE(form_.Edit1->text().isEmpty());
+  EXPECT_TRUE(form_.Edit3->text().isEmpty());
+  EXPECT_TRUE(form_.Memo1->toPlainText().isEmpty());
+  EXPECT_TRUE(form_.Memo2->toPlainText().isEmpty());
+  EXPECT_EQ(form_.Edit2->text(), QStringLiteral("1"));
+  EXPECT_EQ(form_.UpDown1->position(), 1);
+}
+
+TEST_F(FormTest, TabVisitsTheControlsInOrderAndComesRound) {
+  ASSERT_TRUE(showAndActivate(form_));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == form_.Edit1; }));
+  const QStringList expected = {"Button1", "Button3", "Button4", "Memo1",   "ComboBox1", "Edit2",
+                                "Memo2",   "Edit3",   "Button2", "Button5", "Edit1",     "Button1"};
+  QStringList visited;
+  for (qsizetype i = 0; i < expected.size(); ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QWidget* focus = QApplication::focusWidget();
+    // The combo box's focus lands in its line edit; name the control that owns it.
+    while (focus != nullptr && focus->objectName().isEmpty()) {
+      focus = focus->parentWidget();
+    }
+    visited << (focus != nullptr ? focus->objectName() : QStringLiteral("(none)"));
+  }
+  EXPECT_EQ(visited, expected);
+}
+
+TEST_F(FormTest, EnterPressesOnlyTheFocusedButtonAndEscPressesNone) {
+  // The start button's own run would print; one click is all this test needs to see.
+  QObject::disconnect(form_.Button3, &QPushButton::clicked, nullptr, nullptr);
+  ASSERT_TRUE(showAndActivate(form_));
+  QSignalSpy start(form_.Button3, &QPushButton::clicked);
+  QSignalSpy exit(form_.Button4, &QPushButton::clicked);
+  form_.Memo2->setFocus();
+  QTest::keyClick(form_.Memo2, Qt::Key_Return);
+  QTest::keyClick(form_.Memo2, Qt::Key_Escape);
+  EXPECT_EQ(form_.Memo2->blockCount(), 2) << "Enter in a memo is a new line";
+  EXPECT_EQ(start.count() + exit.count(), 0);
+  form_.Button3->setFocus();
+  QTest::keyClick(form_.Button3, Qt::Key_Return);
+  EXPECT_EQ(start.count(), 1);
+  EXPECT_EQ(exit.count(), 0);
+}
+
+TEST_F(FormTest, SmallerWindowScrollsAndLeavesControlsInPlace) {
+  ASSERT_TRUE(showAndActivate(form_));
+  const auto scrollBarsShown = [this] {
+    return std::pair(form_.scrollArea()->horizontalScrollBar()->isVisible(),
+                     form_.scrollArea()->verticalScrollBar()->isVisible());
+  };
+  form_.resize(761, 606);
+  EXPECT_TRUE(QTest::qWaitFor([&] {
+    return form_.scrollArea()->size() == QSize(761, 606) &&
+           scrollBarsShown() == std::pair(false, false);
+  }));
+  form_.resize(400, 300);
+  EXPECT_TRUE(QTest::qWaitFor([&] {
+    return form_.scrollArea()->size() == QSize(400, 300) &&
+           scrollBarsShown() == std::pair(true, true);
+  }));
+  form_.scrollArea()->verticalScrollBar()->setValue(100);
+  for (const ControlRow& row : kControls) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(control(row.name)->geometry(), row.geometry);
+  }
+  EXPECT_EQ(form_.scrollArea()->widget()->size(), QSize(741, 553));
+  EXPECT_EQ(form_.Memo1->mapTo(&form_, QPoint(0, 0)), QPoint(264, 248 - 100));
+}
+
+TEST_F(FormTest, ToolkitExceptionFromAHandlerIsShownAndTheProgramGoesOn) {
+  ErrorBoxes errors;
+  ASSERT_TRUE(showAndActivate(form_));
+  // Thrown from a slot reached through Qt's own event delivery (a key press in a box that no
+  // handler of the form listens to), so only the application object can catch it.
+  QObject::connect(form_.Edit1, &QLineEdit::textEdited, [] {
+    throw toolkit::EPrinter("There is no default printer currently selected");
+  });
+  form_.Edit1->setFocus();
+  QTest::keyClick(form_.Edit1, Qt::Key_A);
+  ASSERT_EQ(errors.boxes().size(), 1U);
+  EXPECT_EQ(errors.boxes()[0].text,
+            QStringLiteral("There is no default printer currently selected."));
+  EXPECT_EQ(errors.boxes()[0].title, toolkit::Application::current()->title());
+  // The window still answers: the spinner steps the copies box.
+  QTest::mouseClick(form_.UpDown1->upButton(), Qt::LeftButton);
+  EXPECT_EQ(form_.Edit2->text(), QStringLiteral("2"));
+  QTest::keyClick(form_.Edit1, Qt::Key_B);
+  EXPECT_EQ(errors.boxes().size(), 2U);
+  EXPECT_EQ(form_.Edit1->text(), QStringLiteral("ab"));
+}
+
+TEST_F(FormTest, ExitButtonEndsTheLoopWithZeroWhateverTheControlsHold) {
+  ASSERT_TRUE(showAndActivate(form_));
+  form_.Memo1->setPlainText(QStringLiteral("typed\ninto the messages"));
+  form_.Edit2->setText(QStringLiteral("abc"));
+  QTimer::singleShot(0, form_.Button4,
+                     [this] { QTest::mouseClick(form_.Button4, Qt::LeftButton); });
+  EXPECT_EQ(QApplication::exec(), 0);
+  EXPECT_FALSE(form_.isVisible());
+}
+
+}  // namespace
