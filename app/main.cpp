@@ -1,4 +1,5 @@
 #include "form/Unit1.h"
+#include "platform/cups/cups_printers.h"
 #include "platform/cups/cups_spooler.h"
 #include "platform/toolkit/application.h"
 
@@ -8,7 +9,8 @@ int main(int argc, char** argv) {
   toolkit::Application application(argc, argv);
   toolkit::guarded([] {
     batchcups::CupsSpooler spooler;
-    TForm1 form(spooler);
+    batchcups::CupsPrinters printers;
+    TForm1 form(spooler, printers);
     Form1 = &form;
     toolkit::showWithOuterSize(form, QSize(761, 606));
     toolkit::Application::exec();

@@ -148,8 +148,8 @@ void appendLineOfItsOwn(QPlainTextEdit& pane, const QString& line) {
 
 }  // namespace
 
-TForm1::TForm1(spool::Spooler& spooler, QWidget* parent)
-    : QWidget(parent), spooler_(spooler), scrollArea_(new QScrollArea(this)) {
+TForm1::TForm1(spool::Spooler& spooler, spool::PrinterEnumeration& printers, QWidget* parent)
+    : QWidget(parent), spooler_(spooler), printers_(printers), scrollArea_(new QScrollArea(this)) {
   setWindowTitle(QStringLiteral("Send many files to printer"));
   setFont(windowFont());
   QPalette palette = this->palette();
@@ -251,7 +251,17 @@ void TForm1::Button1Click() {
   Memo2->setPlainText(toolkit::fromBytes(joinedLines(*entries)));
 }
 
-void TForm1::FormCreate() {}
+// The list goes into the box before the default is looked up, so that a missing default still
+// leaves the box with its full list, no entry selected and an empty text.
+void TForm1::FormCreate() {
+  Printer1 = std::make_unique<toolkit::Printer>(printers_);
+  QStringList entries;
+  for (const auto& entry : Printer1->printers()) {
+    entries.push_back(toolkit::fromBytes(entry.text));
+  }
+  ComboBox1->setItems(entries);
+  ComboBox1->setCurrentIndex(Printer1->printerIndex());
+}
 
 void TForm1::Button4Click() {
   close();
@@ -267,7 +277,9 @@ void TForm1::PrintListedFiles() {
   spool::printListedFiles(controls, spooler_, files_);
 }
 
-void TForm1::ComboBox1Change() {}
+void TForm1::ComboBox1Change() {
+  Printer1->setPrinterIndex(ComboBox1->currentIndex());
+}
 
 // The browser is not offered the folder box's text: it opens at the top of the file system with
 // nothing preselected, and a cancel empties the folder box.

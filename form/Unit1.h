@@ -6,11 +6,14 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QWidget>
+#include <memory>
 
 #include "platform/toolkit/combo_box.h"
 #include "platform/toolkit/folder_browser.h"
 #include "platform/toolkit/open_dialog.h"
+#include "platform/toolkit/printer.h"
 #include "platform/toolkit/up_down.h"
+#include "spool/printer_enumeration.h"
 #include "spool/source_file.h"
 #include "spool/spooler.h"
 
@@ -21,8 +24,9 @@ class TForm1 : public QWidget {
 
  public:
   // Building the form builds every control, then runs FormCreate (a toolkit exception escaping
-  // it is shown in the error box and the form is built all the same). Jobs go to `spooler`.
-  explicit TForm1(spool::Spooler& spooler, QWidget* parent = nullptr);
+  // it is shown in the error box and the form is built all the same). Jobs go to `spooler`;
+  // the printer box lists what `printers` enumerates.
+  TForm1(spool::Spooler& spooler, spool::PrinterEnumeration& printers, QWidget* parent = nullptr);
 
   QLabel* Label1 = nullptr;
   QLabel* Label2 = nullptr;
@@ -68,6 +72,10 @@ class TForm1 : public QWidget {
   void wireEvents();
 
   spool::Spooler& spooler_;
+  spool::PrinterEnumeration& printers_;
+  // Serves only to fill the printer box and follow its selection; the run never prints
+  // through it. Null until FormCreate.
+  std::unique_ptr<toolkit::Printer> Printer1;
   spool::PosixFileOpener files_;
   QScrollArea* scrollArea_ = nullptr;
 };

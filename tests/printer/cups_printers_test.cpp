@@ -2,9 +2,6 @@
 
 #include <cups/cups.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -15,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/printer/silent_server.h"
 #include "tests/support/private_cupsd.h"
 
 namespace {
@@ -149,36 +147,6 @@ class ScopedServer {
   ScopedVariable variable_;
 };
 
-// A unix socket that takes connections into its backlog and never answers them.
-class SilentServer {
- public:
-  SilentServer() {
-    path_ = (std::filesystem::temp_directory_path() /
-             ("batchspool-silent-" + std::to_string(::getpid()) + ".sock"))
-                .string();
-    std::filesystem::remove(path_);
-    fd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path_.copy(address.sun_path, sizeof(address.sun_path) - 1);
-    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::listen(fd_, 8) != 0) {
-      throw std::runtime_error("cannot listen on " + path_);
-    }
-  }
-  ~SilentServer() {
-    ::close(fd_);
-    std::filesystem::remove(path_);
-  }
-  SilentServer(const SilentServer&) = delete;
-  SilentServer& operator=(const SilentServer&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-  int fd_ = -1;
-};
-
 TEST(CupsPrintersUnreachable, NoServerGivesNoPrintersAndNoDefault) {
   const ScopedServer server("/nonexistent/batchspool-no-server");
   batchcups::CupsPrinters printers;
@@ -188,7 +156,7 @@ TEST(CupsPrintersUnreachable, NoServerGivesNoPrintersAndNoDefault) {
 
 // The window is built after one listing and one default lookup; it must be up within 10 s.
 TEST(CupsPrintersUnreachable, ServerThatNeverAnswersIsGivenUpWithinTheBound) {
-  const SilentServer silent;
+  const testing_support::SilentServer silent;
   const ScopedServer server(silent.path());
   batchcups::CupsPrinters printers;
   const auto start = Clock::now();

@@ -7,13 +7,13 @@
 
 namespace testing_support {
 
-// A print system that lists what it is given and counts how often it is asked, for the
-// printer object's logic only.
+// A print system that lists what it is given and counts how often it is asked, for logic
+// tests only. Unless told otherwise it has one printer, "Printer", which is the default.
 class FakeEnumeration final : public spool::PrinterEnumeration {
  public:
   spool::PlatformFamily familyToReport = spool::PlatformFamily::NT;
-  std::vector<spool::PrinterRecord> records;
-  spool::DefaultPrinterQuery query;
+  std::vector<spool::PrinterRecord> records = {{"Printer", ""}};
+  spool::DefaultPrinterQuery query = {spool::DefaultPrinterQuery::Outcome::Named, "Printer", 0, ""};
   std::string device;
 
   int listings = 0;
