@@ -33,6 +33,9 @@ std::vector<double> alternate(const std::vector<std::function<double()>>& sides,
 }
 
 std::string describe(const Figure& f) {
+  if (!f.measured) {
+    return f.what + ": not measured: " + f.detail;
+  }
   char line[512];
   std::snprintf(line, sizeof line, "%s: %s; figure %.3f (target %s %.3f): %s", f.what.c_str(),
                 f.detail.c_str(), f.value, f.atMost ? "<=" : ">=", f.limit,
@@ -45,7 +48,10 @@ std::string summary(const std::vector<Figure>& figures) {
   for (std::size_t i = 0; i < figures.size(); ++i) {
     char part[256];
     std::snprintf(part, sizeof part, "%s %s %.3f %s", i == 0 ? "" : ";", figures[i].what.c_str(),
-                  figures[i].value, figures[i].met() ? "met" : "NOT met");
+                  figures[i].value,
+                  !figures[i].measured ? "not measured"
+                  : figures[i].met()   ? "met"
+                                       : "NOT met");
     s += part;
   }
   return s;

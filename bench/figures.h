@@ -22,9 +22,10 @@ struct Figure {
   double value = 0;
   double limit = 0;
   bool atMost = true;  // the figure must not exceed the limit (else: must reach it)
-  std::string detail;  // the medians the figure was made from
+  std::string detail;  // the medians the figure was made from, or why it could not be made
+  bool measured = true;
 
-  bool met() const { return atMost ? value <= limit : value >= limit; }
+  bool met() const { return measured && (atMost ? value <= limit : value >= limit); }
 };
 
 // "what: detail; figure VALUE (target <= LIMIT): met"
