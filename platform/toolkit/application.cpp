@@ -36,7 +36,8 @@ QString titleFromProgramPath(const QString& programPath) {
   if (name.isEmpty()) {
     return name;
   }
-  return name.left(1).toUpper() + name.mid(1).toLower();
+  // The first character stays as it is; only the rest is lowered.
+  return name.left(1) + name.mid(1).toLower();
 }
 
 QString errorBoxText(const QString& message) {

@@ -33,7 +33,7 @@ using testing_support::PrivateCupsd;
 
 constexpr int kJobCancelled = 7;  // IPP job-state canceled
 // How long a slow machine may take beyond the bound to notice it and clean up.
-constexpr auto kBoundMargin = std::chrono::milliseconds(1500);
+constexpr auto kBoundMargin = std::chrono::milliseconds(3000);
 
 std::string randomBytes(std::size_t size, unsigned seed) {
   std::mt19937 engine(seed);

@@ -10,14 +10,15 @@
 
 namespace {
 
-TEST(ApplicationTitle, IsTheProgramNameCutAtItsFirstStopWithOnlyTheFirstLetterCapital) {
+TEST(ApplicationTitle, IsTheProgramNameCutAtItsFirstStopWithAllButItsFirstCharacterLowered) {
   const struct {
     const char* path;
     const char* title;
   } rows[] = {
-      {"/usr/bin/batchspool", "Batchspool"}, {"batchspool", "Batchspool"},
-      {"C:/Tools/PROJECT1.EXE", "Project1"}, {"/opt/my.tool.v2", "My"},
+      {"/usr/bin/batchspool", "batchspool"}, {"batchspool", "batchspool"},
+      {"C:/Tools/PROJECT1.EXE", "Project1"}, {"/opt/my.tool.v2", "my"},
       {"/opt/x/Mixed_Case", "Mixed_case"},   {"/opt/.hidden", ""},
+      {"/opt/ÉCRAN.bin", "Écran"},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(toolkit::titleFromProgramPath(QString::fromUtf8(row.path)).toStdString(), row.title)
