@@ -65,7 +65,7 @@ TEST(ApplicationObject, ShowsAToolkitExceptionFromEventDeliveryAndGoesOn) {
   ASSERT_EQ(errors.boxes().size(), 1U);
   EXPECT_EQ(errors.boxes()[0].text, QStringLiteral("Access denied."));
   EXPECT_EQ(errors.boxes()[0].title, toolkit::Application::current()->title());
-  EXPECT_EQ(toolkit::Application::current()->title(), QStringLiteral("Gui_tests"));
+  EXPECT_EQ(toolkit::Application::current()->title(), QStringLiteral("gui_tests"));
 }
 
 TEST(ApplicationObject, GuardShowsToolkitExceptionsAndLetsOthersThrough) {
