@@ -103,6 +103,7 @@ void runPrintJob(RunControls& controls, Spooler& spooler, FileOpener& files) {
   for (std::int32_t i = 0; i < *copies; ++i) {
     printListedFiles(controls, spooler, files);
   }
+  spooler.endRun();
 }
 
 }  // namespace spool

@@ -34,6 +34,10 @@ class Spooler {
   virtual PlatformFamily family() const = 0;
   // Null when no printer of that name can be opened (unknown name, no server, timeout).
   virtual std::unique_ptr<PrinterHandle> open(std::string_view printerName) = 0;
+  // The run has handed over its last job: whatever the spooler keeps between opens to make them
+  // cheaper (a connection to the server, destinations looked up) is let go, so that nothing
+  // stays open between runs and the next run sees the print system afresh.
+  virtual void endRun() {}
 };
 
 }  // namespace spool

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -85,16 +86,35 @@ int Connection::keepWaiting(http_t* /*http*/, void* self) {
   return Clock::now() < static_cast<const Connection*>(self)->deadline_ ? 1 : 0;
 }
 
+// A destination as libcups describes it, with what it needs to make jobs on it.
+struct Destination {
+  DestPtr dest;
+  InfoPtr info;
+};
+
+}  // namespace
+
+// Opening a printer per file is the run's rule; a connection and a destination lookup per file
+// would be most of the time a small job takes. So a spooler keeps one connection that finished
+// its last request cleanly, and the destinations it has found, and asks the server each time
+// only whether the queue is still there.
+struct ServerSession {
+  std::unique_ptr<Connection> idle;
+  std::map<std::string, std::shared_ptr<const Destination>, std::less<>> known;
+};
+
+namespace {
+
 // One destination opened for jobs. At most one job is in hand at a time: created by
 // startDocument, sent as one raw document, and either finished or cancelled. Each call gives
 // the server one bound in all, whatever it has to ask of it.
 class CupsPrinter final : public spool::PrinterHandle {
  public:
-  CupsPrinter(std::unique_ptr<Connection> connection, DestPtr dest, InfoPtr info,
-              std::chrono::milliseconds bound)
+  CupsPrinter(std::unique_ptr<Connection> connection, std::shared_ptr<const Destination> dest,
+              std::shared_ptr<ServerSession> session, std::chrono::milliseconds bound)
       : connection_(std::move(connection)),
-        dest_(std::move(dest)),
-        info_(std::move(info)),
+        destination_(std::move(dest)),
+        session_(std::move(session)),
         bound_(bound) {
     buffer_.reserve(kSendBufferSize);
   }
@@ -113,10 +133,16 @@ class CupsPrinter final : public spool::PrinterHandle {
   bool flush();
   bool cancelJob(Clock::time_point deadline);
 
+  cups_dest_t* dest() const { return destination_->dest.get(); }
+  cups_dinfo_t* info() const { return destination_->info.get(); }
+
   std::unique_ptr<Connection> connection_;
-  DestPtr dest_;
-  InfoPtr info_;
+  std::shared_ptr<const Destination> destination_;
+  std::shared_ptr<ServerSession> session_;
   std::chrono::milliseconds bound_{};
+  // The connection's last request was answered and nothing of a document is open on it, so the
+  // next printer may use it.
+  bool clean_ = true;
   int jobId_ = 0;         // the job in hand; 0 when none
   bool sending_ = false;  // its document request is open on the connection
   std::size_t documentBytes_ = 0;
@@ -125,7 +151,9 @@ class CupsPrinter final : public spool::PrinterHandle {
 
 CupsPrinter::~CupsPrinter() {
   // A document dropped without an end must not print.
-  cancelJob(beginCall());
+  if (cancelJob(beginCall()) && clean_ && connection_) {
+    session_->idle = std::move(connection_);
+  }
 }
 
 Clock::time_point CupsPrinter::beginCall() {
@@ -145,17 +173,18 @@ bool CupsPrinter::startDocument(std::string_view docName) {
   http_t* http = connection_->http();
   const std::string name = spool::jobNameForPath(docName);
   int id = 0;
-  if (!succeeded(
-          http, cupsCreateDestJob(http, dest_.get(), info_.get(), &id, name.c_str(), 0, nullptr)) ||
-      id <= 0) {
+  const ipp_status_t created =
+      cupsCreateDestJob(http, dest(), info(), &id, name.c_str(), 0, nullptr);
+  clean_ = httpGetStatus(http) == HTTP_STATUS_OK;
+  if (!succeeded(http, created) || id <= 0) {
     return false;
   }
   jobId_ = id;
   sending_ = true;
   documentBytes_ = 0;
   buffer_.clear();
-  if (cupsStartDestDocument(http, dest_.get(), info_.get(), id, name.c_str(), CUPS_FORMAT_RAW, 0,
-                            nullptr, 1) != HTTP_STATUS_CONTINUE) {
+  if (cupsStartDestDocument(http, dest(), info(), id, name.c_str(), CUPS_FORMAT_RAW, 0, nullptr,
+                            1) != HTTP_STATUS_CONTINUE) {
     cancelJob(deadline);
     return false;
   }
@@ -196,8 +225,9 @@ bool CupsPrinter::endDocument() {
     return false;
   }
   http_t* http = connection_->http();
-  const ipp_status_t status = cupsFinishDestDocument(http, dest_.get(), info_.get());
-  if (httpGetStatus(http) != HTTP_STATUS_OK) {
+  const ipp_status_t status = cupsFinishDestDocument(http, dest(), info());
+  clean_ = httpGetStatus(http) == HTTP_STATUS_OK;
+  if (!clean_) {
     // No answer: the request may still be open on the connection.
     cancelJob(deadline);
     return false;
@@ -232,19 +262,23 @@ bool CupsPrinter::cancelJob(Clock::time_point deadline) {
     return false;
   }
   http_t* http = connection_->http();
-  return succeeded(http, cupsCancelDestJob(http, dest_.get(), id));
+  const bool cancelled = succeeded(http, cupsCancelDestJob(http, dest(), id));
+  clean_ = httpGetStatus(http) == HTTP_STATUS_OK;
+  return cancelled;
 }
 
-// Whether the server answers a question about the queue at all. When it does not,
-// cupsGetNamedDest goes on to a lookup over libcups's own connection, whose waits run for
-// minutes that no deadline of ours bounds; asking first over the bounded connection keeps the
-// open from ever reaching that lookup on a server that has stopped answering.
-bool serverAnswersFor(http_t* http, const std::string& queue) {
+enum class QueueAnswer { Exists, Unknown, NoAnswer };
+
+// What the server says of the queue. When it does not answer, cupsGetNamedDest would go on to a
+// lookup over libcups's own connection, whose waits run for minutes that no deadline of ours
+// bounds; asking first over the bounded connection keeps the open from ever reaching that
+// lookup on a server that has stopped answering.
+QueueAnswer askAboutQueue(http_t* http, const std::string& queue) {
   std::array<char, HTTP_MAX_URI> uri{};
   if (httpAssembleURIf(HTTP_URI_CODING_ALL, uri.data(), static_cast<int>(uri.size()), "ipp",
                        nullptr, "localhost", ippPort(), "/printers/%s",
                        queue.c_str()) != HTTP_URI_STATUS_OK) {
-    return false;
+    return QueueAnswer::Unknown;
   }
   ipp_t* request = ippNewRequest(IPP_OP_GET_PRINTER_ATTRIBUTES);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.data());
@@ -253,16 +287,31 @@ bool serverAnswersFor(http_t* http, const std::string& queue) {
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
                "printer-name");
   ipp_t* response = cupsDoRequest(http, request, "/");
-  // Any answer counts, "not found" included: the name may still be a printer that the server
-  // finds on the network.
-  const bool answered = response != nullptr;
+  if (response == nullptr || httpGetStatus(http) != HTTP_STATUS_OK) {
+    ippDelete(response);
+    return QueueAnswer::NoAnswer;
+  }
+  const bool exists = ippGetStatusCode(response) <= IPP_STATUS_OK_EVENTS_COMPLETE;
   ippDelete(response);
-  return answered;
+  return exists ? QueueAnswer::Exists : QueueAnswer::Unknown;
+}
+
+std::shared_ptr<const Destination> lookUp(http_t* http, const std::string& name) {
+  DestPtr dest(cupsGetNamedDest(http, name.c_str(), nullptr));
+  if (!dest) {
+    return nullptr;
+  }
+  InfoPtr info(cupsCopyDestInfo(http, dest.get()));
+  if (!info) {
+    return nullptr;
+  }
+  return std::make_shared<const Destination>(Destination{std::move(dest), std::move(info)});
 }
 
 }  // namespace
 
-CupsSpooler::CupsSpooler(std::chrono::milliseconds bound) : bound_(bound) {}
+CupsSpooler::CupsSpooler(std::chrono::milliseconds bound)
+    : bound_(bound), session_(std::make_shared<ServerSession>()) {}
 
 std::unique_ptr<spool::PrinterHandle> CupsSpooler::open(std::string_view printerName) {
   // libcups takes names as C strings: an empty name would mean the default destination and a
@@ -270,24 +319,49 @@ std::unique_ptr<spool::PrinterHandle> CupsSpooler::open(std::string_view printer
   if (printerName.empty() || printerName.find('\0') != std::string_view::npos) {
     return nullptr;
   }
-  std::unique_ptr<Connection> connection = Connection::open(Clock::now() + bound_);
-  if (!connection) {
-    return nullptr;
-  }
+  const Clock::time_point deadline = Clock::now() + bound_;
   const std::string name(printerName);
-  if (!serverAnswersFor(connection->http(), name)) {
+  std::unique_ptr<Connection> connection = std::move(session_->idle);
+  QueueAnswer answer = QueueAnswer::NoAnswer;
+  if (connection) {
+    connection->setDeadline(deadline);
+    answer = askAboutQueue(connection->http(), name);
+  }
+  if (answer == QueueAnswer::NoAnswer) {
+    // The server may have closed a connection kept idle; a fresh one tells for certain.
+    connection = Connection::open(deadline);
+    if (!connection) {
+      return nullptr;
+    }
+    answer = askAboutQueue(connection->http(), name);
+  }
+  if (answer == QueueAnswer::NoAnswer) {
     return nullptr;
   }
-  DestPtr dest(cupsGetNamedDest(connection->http(), name.c_str(), nullptr));
-  if (!dest) {
-    return nullptr;
+  // A queue of the server's own is looked up once; any other name (a printer the server finds
+  // on the network) every time, and a queue that is gone is forgotten.
+  std::shared_ptr<const Destination> destination;
+  if (answer == QueueAnswer::Exists) {
+    destination = session_->known[name];
+  } else {
+    session_->known.erase(name);
   }
-  InfoPtr info(cupsCopyDestInfo(connection->http(), dest.get()));
-  if (!info) {
-    return nullptr;
+  if (!destination) {
+    destination = lookUp(connection->http(), name);
+    if (!destination) {
+      return nullptr;
+    }
+    if (answer == QueueAnswer::Exists) {
+      session_->known[name] = destination;
+    }
   }
-  return std::make_unique<CupsPrinter>(std::move(connection), std::move(dest), std::move(info),
+  return std::make_unique<CupsPrinter>(std::move(connection), std::move(destination), session_,
                                        bound_);
+}
+
+void CupsSpooler::endRun() {
+  session_->idle.reset();
+  session_->known.clear();
 }
 
 }  // namespace batchcups

@@ -13,6 +13,10 @@ namespace batchcups {
 // server that has stopped answering.
 inline constexpr std::chrono::milliseconds kDefaultServerBound{30'000};
 
+// What a spooler keeps between opens: its connection to the server and the destinations it has
+// looked up. Shared with the printers it opens, which hand the connection back when they close.
+struct ServerSession;
+
 // The spooler on the print server that libcups finds (CUPS_SERVER, client.conf): every document
 // becomes one raw job on the named destination, its bytes passed unchanged.
 class CupsSpooler final : public spool::Spooler {
@@ -23,9 +27,11 @@ class CupsSpooler final : public spool::Spooler {
   // Null when the server has no such destination, cannot be reached, or does not answer
   // within the bound.
   std::unique_ptr<spool::PrinterHandle> open(std::string_view printerName) override;
+  void endRun() override;
 
  private:
   std::chrono::milliseconds bound_ = kDefaultServerBound;
+  std::shared_ptr<ServerSession> session_;
 };
 
 }  // namespace batchcups

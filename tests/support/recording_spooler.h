@@ -34,10 +34,12 @@ class RecordingSpooler final : public spool::Spooler {
   std::vector<std::string> calls;  // "open NAME", "start NAME", "write N", "end", "cancel", "close"
   std::vector<Job> jobs;
   int openHandles = 0;
+  int runsEnded = 0;
   std::size_t writes = 0;
 
   spool::PlatformFamily family() const override { return familyToReport; }
   std::unique_ptr<spool::PrinterHandle> open(std::string_view printerName) override;
+  void endRun() override { ++runsEnded; }
 };
 
 // Files held in memory, keyed by path. A file can be told to fail its nth read.

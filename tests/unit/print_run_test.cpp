@@ -71,6 +71,7 @@ TEST_F(PrintRun, EachCopyIsAPassOverTheWholeList) {
             (Lines{"printer name : Office", "manage /out/a.prn", "manage /out/b.prn",
                    "printer name : Office", "manage /out/a.prn", "manage /out/b.prn"}));
   EXPECT_EQ(jobNames(), (Lines{"/out/a.prn", "/out/b.prn", "/out/a.prn", "/out/b.prn"}));
+  EXPECT_EQ(spooler.runsEnded, 1) << "the spooler is told once, after the last pass";
 }
 
 TEST_F(PrintRun, TheEndMarkEndsThePassAndNothingAfterItIsRead) {
