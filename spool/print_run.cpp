@@ -18,10 +18,12 @@ std::string joined(std::string_view a, std::string_view b, std::string_view c = 
   return s;
 }
 
-// Streams one opened file into the printer as one document. The printer handle closes when
-// this returns, before the caller closes the file.
+using Piece = std::array<std::byte, kPieceSize>;
+
+// Streams one opened file into the printer as one document, through the pass's one piece. The
+// printer handle closes when this returns, before the caller closes the file.
 Outcome printOneFile(SourceFile& file, const std::string& path, const std::string& printerName,
-                     RunControls& controls, Spooler& spooler) {
+                     RunControls& controls, Spooler& spooler, Piece& piece) {
   const std::unique_ptr<PrinterHandle> printer = spooler.open(printerName);
   if (!printer) {
     controls.appendMessage(joined("OpenPrinter for ", printerName, " failed. Terminated."));
@@ -31,7 +33,6 @@ Outcome printOneFile(SourceFile& file, const std::string& path, const std::strin
     controls.appendMessage("StartDocPrinter failed. Terminated.");
     return Outcome::EndPass;
   }
-  std::array<std::byte, kPieceSize> piece{};
   for (;;) {
     const std::ptrdiff_t got = file.read(piece);
     if (got == 0) {
@@ -71,6 +72,7 @@ void printListedFiles(RunControls& controls, Spooler& spooler, FileOpener& files
   controls.appendMessage(joined("printer name : ", printerName));
   const std::string folder = folderWithSeparator(controls.folderText());
   const std::vector<std::string> lines = controls.listLines();
+  Piece piece;  // only ever read up to the count the last read filled
   for (const std::string& raw : lines) {
     const ListLine line = classifyLine(raw);
     if (line.kind == LineKind::Skipped || line.kind == LineKind::Comment) {
@@ -87,7 +89,7 @@ void printListedFiles(RunControls& controls, Spooler& spooler, FileOpener& files
       return;
     }
     controls.appendMessage(joined("manage ", path));
-    if (printOneFile(*file, path, printerName, controls, spooler) == Outcome::EndPass) {
+    if (printOneFile(*file, path, printerName, controls, spooler, piece) == Outcome::EndPass) {
       return;
     }
   }
