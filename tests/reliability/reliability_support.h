@@ -11,24 +11,11 @@
 #include <string_view>
 
 #include "spool/source_file.h"
+#include "tests/support/temp_folder.h"
 
 namespace reliability {
 
-// A fresh folder under /tmp that anyone may read, removed with everything in it.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  // Writes the file (and any folders it needs) and returns its full path.
-  std::string write(const std::string& name, std::string_view bytes) const;
-
- private:
-  std::filesystem::path path_;
-};
+using testing_support::TempFolder;
 
 // Reproducible bytes that look random, quick to make in large amounts.
 std::string randomBytes(std::size_t size, std::uint64_t seed);

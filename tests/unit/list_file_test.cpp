@@ -5,10 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/temp_folder.h"
 
 namespace {
 
@@ -57,18 +57,11 @@ TEST(ListFile, ALongLineIsOneEntry) {
 
 class ListFileOnDisk : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/listfile.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
   std::string write(const std::string& name, const std::string& bytes) {
-    const std::string path = dir_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
+    return folder_.write(name, bytes);
   }
-  std::string dir_;
+  testing_support::TempFolder folder_;
+  const std::string dir_ = folder_.path().string();
 };
 
 TEST_F(ListFileOnDisk, ReadsAFileLargerThanOneChunkByTheSameRules) {

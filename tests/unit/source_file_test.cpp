@@ -6,28 +6,22 @@
 #include <unistd.h>
 
 #include <array>
-#include <cstdlib>
-#include <fstream>
 #include <string>
+
+#include "tests/support/temp_folder.h"
 
 namespace {
 
 class PosixFiles : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/sourcefile.XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-  std::string dir_;
+  testing_support::TempFolder folder_;
+  const std::string dir_ = folder_.path().string();
   spool::PosixFileOpener files_;
 };
 
 TEST_F(PosixFiles, ReadsARegularFileByteForByte) {
   const std::string bytes = std::string("a\r\n\0\x1A\xFF", 6) + std::string(5000, 'z');
-  std::ofstream(dir_ + "/a.prn", std::ios::binary) << bytes;
+  folder_.write("a.prn", bytes);
   const auto file = files_.open(dir_ + "/a.prn");
   ASSERT_TRUE(file);
   std::string got;
