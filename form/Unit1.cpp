@@ -269,7 +269,7 @@ void TForm1::Button4Click() {
 
 void TForm1::Button3Click() {
   FormRunControls controls(*this);
-  spool::runPrintJob(controls, spooler_, files_);
+  spool::runCopies(controls, spooler_, [this] { PrintListedFiles(); });
 }
 
 void TForm1::PrintListedFiles() {

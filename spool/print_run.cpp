@@ -95,7 +95,7 @@ void printListedFiles(RunControls& controls, Spooler& spooler, FileOpener& files
   }
 }
 
-void runPrintJob(RunControls& controls, Spooler& spooler, FileOpener& files) {
+void runCopies(RunControls& controls, Spooler& spooler, const std::function<void()>& pass) {
   const std::string copiesText = controls.copiesText();
   const std::optional<std::int32_t> copies = readCopyCount(copiesText);
   if (!copies) {
@@ -103,9 +103,13 @@ void runPrintJob(RunControls& controls, Spooler& spooler, FileOpener& files) {
     return;
   }
   for (std::int32_t i = 0; i < *copies; ++i) {
-    printListedFiles(controls, spooler, files);
+    pass();
   }
   spooler.endRun();
+}
+
+void runPrintJob(RunControls& controls, Spooler& spooler, FileOpener& files) {
+  runCopies(controls, spooler, [&] { printListedFiles(controls, spooler, files); });
 }
 
 }  // namespace spool

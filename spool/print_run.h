@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,7 +33,11 @@ std::string printerNameFromBoxText(std::string_view boxText, PlatformFamily fami
 // One pass over the file list: every listed file to the spooler as a job of its own.
 void printListedFiles(RunControls& controls, Spooler& spooler, FileOpener& files);
 
-// One press of the start button: the copy count read once, then that many passes.
+// One press of the start button: the copy count read once, then that many passes, each made by
+// `pass`; the spooler is told when the last has returned.
+void runCopies(RunControls& controls, Spooler& spooler, const std::function<void()>& pass);
+
+// The same with the passes made by printListedFiles.
 void runPrintJob(RunControls& controls, Spooler& spooler, FileOpener& files);
 
 }  // namespace spool
