@@ -15,6 +15,7 @@
 #include "platform/cups/cups_spooler.h"
 #include "tests/reliability/reliability_support.h"
 #include "tests/reliability/server_run.h"
+#include "tests/reliability/shared_server_test.h"
 #include "tests/support/private_cupsd.h"
 
 namespace {
@@ -115,19 +116,9 @@ TEST(ServerFaults, AServerKilledMidWriteEndsThatPassAndTheNextCannotOpen) {
 }
 
 // Faults of one queue or one file: the tests share a server, each with a queue of its own.
-class QueueAndFileFaults : public ::testing::Test {
+class QueueAndFileFaults : public reliability::SharedServerTest {
  protected:
-  static void SetUpTestSuite() { server_ = std::make_unique<PrivateCupsd>(); }
-  static void TearDownTestSuite() { server_.reset(); }
-
-  void SetUp() override {
-    run_ = std::make_unique<ServerRun>(*server_,
-                                       std::string("q").append(std::to_string(nextQueue_++)));
-  }
-
-  static inline std::unique_ptr<PrivateCupsd> server_;
-  static inline int nextQueue_ = 0;
-  std::unique_ptr<ServerRun> run_;
+  std::unique_ptr<ServerRun> run_ = newRun("q");
 };
 
 TEST_F(QueueAndFileFaults, AStoppedQueueAcceptsTheJobsAndKeepsThem) {
@@ -137,11 +128,11 @@ TEST_F(QueueAndFileFaults, AStoppedQueueAcceptsTheJobsAndKeepsThem) {
     paths.push_back(run_->add(name, "bytes of " + name));
   }
   run_->controls.lines = names;
-  server_->run({"cupsdisable", run_->queue});
+  run_->server.run({"cupsdisable", run_->queue});
 
   run_->run("1");
   EXPECT_EQ(run_->controls.messages, run_->passLines(paths));
-  const std::vector<PrivateCupsd::ServerJob> held = server_->serverJobs(run_->queue);
+  const std::vector<PrivateCupsd::ServerJob> held = run_->server.serverJobs(run_->queue);
   ASSERT_EQ(held.size(), paths.size());
   for (std::size_t i = 0; i < held.size(); ++i) {
     EXPECT_EQ(held[i].title, paths[i]);
@@ -150,8 +141,8 @@ TEST_F(QueueAndFileFaults, AStoppedQueueAcceptsTheJobsAndKeepsThem) {
   EXPECT_EQ(reliability::capturedJobCount(run_->capture), 0u);
 
   // Started again, the queue prints what it kept, whole and in order.
-  server_->run({"cupsenable", run_->queue});
-  const std::vector<PrivateCupsd::CapturedJob> jobs = server_->waitForJobs(run_->queue, 3);
+  run_->server.run({"cupsenable", run_->queue});
+  const std::vector<PrivateCupsd::CapturedJob> jobs = run_->server.waitForJobs(run_->queue, 3);
   ASSERT_EQ(jobs.size(), 3u);
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     EXPECT_EQ(jobs[i].title, paths[i]);
@@ -162,12 +153,12 @@ TEST_F(QueueAndFileFaults, AStoppedQueueAcceptsTheJobsAndKeepsThem) {
 TEST_F(QueueAndFileFaults, ARejectingQueueFailsTheStartOfEveryPass) {
   const std::string a = run_->add("a.prn", "a");
   run_->controls.lines = {"a.prn"};
-  server_->run({"cupsreject", run_->queue});
+  run_->server.run({"cupsreject", run_->queue});
 
   run_->run("2");
   EXPECT_EQ(run_->controls.messages,
             repeated(run_->passLines({a}, {"StartDocPrinter failed. Terminated."}), 2));
-  EXPECT_TRUE(server_->serverJobs(run_->queue).empty());
+  EXPECT_TRUE(run_->server.serverJobs(run_->queue).empty());
 }
 
 TEST_F(QueueAndFileFaults, AnUnreadableFileEndsEveryPassThere) {
@@ -187,7 +178,7 @@ TEST_F(QueueAndFileFaults, AnUnreadableFileEndsEveryPassThere) {
   }
   EXPECT_EQ(run_->controls.messages,
             repeated(run_->passLines({a}, {"cannot open " + secret, "exit"}), 2));
-  const std::vector<PrivateCupsd::CapturedJob> jobs = server_->waitForJobs(run_->queue, 2);
+  const std::vector<PrivateCupsd::CapturedJob> jobs = run_->server.waitForJobs(run_->queue, 2);
   ASSERT_EQ(jobs.size(), 2u);
   for (const PrivateCupsd::CapturedJob& job : jobs) {
     EXPECT_EQ(job.title, a);
@@ -215,7 +206,7 @@ TEST_F(QueueAndFileFaults, AFileRemovedBetweenTwoCopiesEndsTheSecondPass) {
   const std::vector<std::string> second = run_->passLines({a}, {"cannot open " + b, "exit"});
   expected.insert(expected.end(), second.begin(), second.end());
   EXPECT_EQ(run_->controls.messages, expected);
-  const std::vector<PrivateCupsd::CapturedJob> jobs = server_->waitForJobs(run_->queue, 3);
+  const std::vector<PrivateCupsd::CapturedJob> jobs = run_->server.waitForJobs(run_->queue, 3);
   ASSERT_EQ(jobs.size(), 3u);
   const std::vector<std::pair<std::string, std::string>> printed = {
       {a, "a bytes"}, {b, "b bytes"}, {a, "a bytes"}};
@@ -240,7 +231,7 @@ TEST_F(QueueAndFileFaults, ADirectoryOrAFifoIsNoFileToPrint) {
     EXPECT_EQ(run_->controls.messages,
               repeated(run_->passLines({a}, {"cannot open " + notAFile.string(), "exit"}), 2));
   }
-  const std::vector<PrivateCupsd::CapturedJob> jobs = server_->waitForJobs(run_->queue, 4);
+  const std::vector<PrivateCupsd::CapturedJob> jobs = run_->server.waitForJobs(run_->queue, 4);
   EXPECT_EQ(jobs.size(), 4u);
 }
 

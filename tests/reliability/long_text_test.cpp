@@ -9,30 +9,18 @@
 #include "spool/job_name.h"
 #include "spool/list_file.h"
 #include "tests/reliability/server_run.h"
-#include "tests/support/private_cupsd.h"
+#include "tests/reliability/shared_server_test.h"
 
 namespace {
 
 using reliability::ServerRun;
-using testing_support::PrivateCupsd;
 
 constexpr std::size_t kMiB = 1024 * 1024;
 
-class LongTexts : public ::testing::Test {
+class LongTexts : public reliability::SharedServerTest {
  protected:
-  static void SetUpTestSuite() { server_ = std::make_unique<PrivateCupsd>(); }
-  static void TearDownTestSuite() { server_.reset(); }
-
-  void SetUp() override {
-    run_ = std::make_unique<ServerRun>(*server_,
-                                       std::string("long").append(std::to_string(nextQueue_++)));
-    first_ = run_->add("a.prn", "first file");
-  }
-
-  static inline std::unique_ptr<PrivateCupsd> server_;
-  static inline int nextQueue_ = 0;
-  std::unique_ptr<ServerRun> run_;
-  std::string first_;
+  std::unique_ptr<ServerRun> run_ = newRun("long");
+  std::string first_ = run_->add("a.prn", "first file");
 };
 
 TEST_F(LongTexts, AOneMebibyteListLineIsReadWholeAndReportedWhole) {
@@ -52,7 +40,7 @@ TEST_F(LongTexts, AOneMebibyteListLineIsReadWholeAndReportedWhole) {
             std::string("cannot open ").size() + longPath.size());
   EXPECT_TRUE(run_->controls.messages ==
               run_->passLines({first_}, {"cannot open " + longPath, "exit"}));
-  ASSERT_EQ(server_->waitForJobs(run_->queue, 1).size(), 1u);
+  ASSERT_EQ(run_->server.waitForJobs(run_->queue, 1).size(), 1u);
 }
 
 TEST_F(LongTexts, ATenThousandByteFolderIsReportedWhole) {
@@ -71,7 +59,7 @@ TEST_F(LongTexts, ATenThousandByteFolderIsReportedWhole) {
   run_->run("1");
   EXPECT_EQ(run_->controls.messages,
             run_->passLines({}, {"cannot open " + folder + "/a.prn", "exit"}));
-  EXPECT_TRUE(server_->serverJobs(run_->queue).empty());
+  EXPECT_TRUE(run_->server.serverJobs(run_->queue).empty());
 }
 
 TEST_F(LongTexts, ADeepFolderThatExistsPrintsItsFileWithANameTheServerKeeps) {
@@ -84,7 +72,7 @@ TEST_F(LongTexts, ADeepFolderThatExistsPrintsItsFileWithANameTheServerKeeps) {
 
   run_->run("1");
   EXPECT_EQ(run_->controls.messages, run_->passLines({path}));
-  const auto jobs = server_->waitForJobs(run_->queue, 1);
+  const auto jobs = run_->server.waitForJobs(run_->queue, 1);
   ASSERT_EQ(jobs.size(), 1u);
   EXPECT_EQ(jobs[0].bytes, "deep bytes");
   EXPECT_EQ(jobs[0].title, spool::jobNameForPath(path));
@@ -111,7 +99,7 @@ TEST_F(LongTexts, AHundredThousandCharacterCopiesTextGivesItsCount) {
     EXPECT_EQ(run_->controls.messages, reliability::repeated(run_->passLines({first_}), c.passes));
     jobs += static_cast<std::size_t>(c.passes);
   }
-  EXPECT_EQ(server_->waitForJobs(run_->queue, jobs).size(), jobs);
+  EXPECT_EQ(run_->server.waitForJobs(run_->queue, jobs).size(), jobs);
 }
 
 TEST_F(LongTexts, AHundredThousandCharacterCopiesTextWithNoNumberIsQuotedWhole) {
