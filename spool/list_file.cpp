@@ -1,11 +1,10 @@
 #include "spool/list_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
+#include <cstddef>
+#include <memory>
+
+#include "spool/source_file.h"
 
 namespace spool {
 
@@ -46,31 +45,19 @@ std::vector<std::string> listEntriesFromBytes(std::string_view bytes) {
 }
 
 std::optional<std::vector<std::string>> readListFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    return std::nullopt;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
+  const std::unique_ptr<SourceFile> file = PosixFileOpener().open(path);
+  if (!file) {
     return std::nullopt;
   }
   std::string bytes;
-  std::array<char, 65536> chunk{};
-  for (;;) {
-    const ssize_t n = ::read(fd, chunk.data(), chunk.size());
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      break;
-    }
-    bytes.append(chunk.data(), static_cast<std::size_t>(n));
-    if (bytes.find('\x1A', bytes.size() - static_cast<std::size_t>(n)) != std::string::npos) {
-      break;
+  std::array<std::byte, 65536> chunk;
+  for (std::ptrdiff_t n; (n = file->read(chunk)) > 0;) {
+    const std::size_t before = bytes.size();
+    bytes.append(reinterpret_cast<const char*>(chunk.data()), static_cast<std::size_t>(n));
+    if (bytes.find('\x1A', before) != std::string::npos) {
+      break;  // nothing after the end mark counts
     }
   }
-  ::close(fd);
   return listEntriesFromBytes(bytes);
 }
 
