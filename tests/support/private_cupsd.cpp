@@ -235,23 +235,35 @@ std::string filesConf(const fs::path& dir) {
   return c.str();
 }
 
-std::string serverConf(const fs::path& socket) {
+// The directive a cupsd.conf line sets: its first word.
+std::string directiveName(const std::string& line) {
+  return line.substr(0, line.find(' '));
+}
+
+std::string serverConf(const fs::path& socket, const ServerSettings& settings) {
+  std::vector<std::string> directives = {
+      "Listen " + socket.string(), "LogLevel warn",        "MaxLogSize 0",         "Browsing No",
+      "BrowseLocalProtocols none", "WebInterface No",      "DefaultAuthType None", "MaxJobs 0",
+      "PreserveJobHistory Yes",    "ErrorPolicy abort-job"};
+  for (const std::string& line : settings.directives) {
+    const auto same = std::find_if(directives.begin(), directives.end(), [&](const std::string& d) {
+      return directiveName(d) == directiveName(line);
+    });
+    if (same != directives.end() && directiveName(line) != "Listen") {
+      *same = line;
+    } else {
+      directives.push_back(line);
+    }
+  }
   std::ostringstream c;
-  c << "Listen " << socket.string() << "\n"
-    << "LogLevel warn\n"
-    << "MaxLogSize 0\n"
-    << "Browsing No\n"
-    << "BrowseLocalProtocols none\n"
-    << "WebInterface No\n"
-    << "DefaultAuthType None\n"
-    << "MaxJobs 0\n"
-    << "PreserveJobHistory Yes\n"
-    << "ErrorPolicy abort-job\n"
-    << "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+  for (const std::string& line : directives) {
+    c << line << "\n";
+  }
+  c << "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
     << "<Policy default>\n"
     << "  JobPrivateAccess all\n  JobPrivateValues none\n"
     << "  SubscriptionPrivateAccess all\n  SubscriptionPrivateValues none\n"
-    << "  <Limit All>\n    Order deny,allow\n  </Limit>\n"
+    << settings.policyLimits << "  <Limit All>\n    Order deny,allow\n  </Limit>\n"
     << "</Policy>\n";
   return c.str();
 }
@@ -284,7 +296,7 @@ std::optional<int> capturedJobId(const std::string& fileName) {
 
 }  // namespace
 
-PrivateCupsd::PrivateCupsd() {
+PrivateCupsd::PrivateCupsd(ServerSettings settings) : settings_(std::move(settings)) {
   std::string pattern = "/tmp/cups.XXXXXX";
   if (::mkdtemp(pattern.data()) == nullptr) {
     failErrno("mkdtemp");
@@ -324,7 +336,7 @@ void PrivateCupsd::start() {
   makeDir(dir / "spool" / "tmp", 01777);
   buildServerBin(dir / "bin");
   writeFile(dir / "root" / "cups-files.conf", filesConf(dir));
-  writeFile(dir / "root" / "cupsd.conf", serverConf(socketPath()));
+  writeFile(dir / "root" / "cupsd.conf", serverConf(socketPath(), settings_));
   writeFile(dir / "root" / "client.conf", "ServerName " + socketPath() + "\n");
 
   pointClientsHere();

@@ -11,6 +11,16 @@
 
 namespace testing_support {
 
+// What a test changes in the server's configuration, as CUPS's own directives.
+struct ServerSettings {
+  // cupsd.conf lines, each replacing the fixture's own line of the same directive ("MaxJobs 500"
+  // replaces "MaxJobs 0") or added when the fixture has none.
+  std::vector<std::string> directives;
+  // <Limit> blocks put in the default policy ahead of its catch-all, e.g. one that asks for a
+  // password for the job operations.
+  std::string policyLimits;
+};
+
 // A print server of the test's own: cupsd listening on a unix socket in a fresh folder, with
 // every piece of its state inside that folder. While it lives, this process's libcups (and every
 // tool run through it) talks to it and to nothing else. Jobs sent to a capture queue land as
@@ -18,7 +28,7 @@ namespace testing_support {
 class PrivateCupsd {
  public:
   // Starts the server; throws std::runtime_error with the reason when it cannot.
-  PrivateCupsd();
+  explicit PrivateCupsd(ServerSettings settings = {});
   // Stops the server (SIGTERM by pid), waits for it, removes its folder and gives this process
   // its former environment back.
   ~PrivateCupsd();
@@ -59,6 +69,7 @@ class PrivateCupsd {
   void pointClientsHere();
   void restoreEnvironment();
 
+  ServerSettings settings_;
   std::string dir_;
   pid_t pid_ = -1;
   std::map<std::string, std::string> captureDirs_;
