@@ -1,5 +1,6 @@
 #include "platform/toolkit/application.h"
 
+#include <QEvent>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QWindow>
@@ -86,13 +87,65 @@ void guarded(const std::function<void()>& fn) {
   }
 }
 
+namespace {
+
+// A window manager publishes the frame it draws only after the window is mapped (the frame
+// extents property, then a move into the frame and the first expose), so the margins read right
+// after show() are still zero. The keeper re-fits the client area each time the margins it reads
+// change, as long as the client size is still the one it last set: a size the operator or the
+// window manager chose afterwards is left alone.
+class OuterSizeKeeper final : public QObject {
+ public:
+  OuterSizeKeeper(QWidget& window, QSize outer)
+      : QObject(&window), window_(window), outer_(outer) {}
+
+  void fit() {
+    const QWindow* handle = window_.windowHandle();
+    if (handle == nullptr || (applied_ && window_.size() != fitted_)) {
+      return;
+    }
+    const QMargins frame = handle->frameMargins();
+    if (applied_ && frame == frame_) {
+      return;
+    }
+    frame_ = frame;
+    applied_ = true;
+    fitted_ = outer_.shrunkBy(frame);
+    window_.resize(fitted_);
+  }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::Expose:
+      case QEvent::Move:
+      case QEvent::Resize:
+      case QEvent::Show:
+        fit();
+        break;
+      default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  QWidget& window_;
+  QSize outer_;
+  QMargins frame_;
+  QSize fitted_;
+  bool applied_ = false;
+};
+
+}  // namespace
+
 void showWithOuterSize(QWidget& window, QSize outer) {
   window.resize(outer);
+  window.winId();  // the native window, so that its events can be watched before it is shown
+  auto* keeper = new OuterSizeKeeper(window, outer);
+  window.windowHandle()->installEventFilter(keeper);
   window.show();
-  if (const QWindow* handle = window.windowHandle()) {
-    const QMargins frame = handle->frameMargins();
-    window.resize(outer.shrunkBy(frame));
-  }
+  keeper->fit();
 }
 
 }  // namespace toolkit

@@ -48,8 +48,9 @@ class Application : public QApplication {
 // The form's creation handler and the entry's start-up go through this.
 void guarded(const std::function<void()>& fn);
 
-// Shows a top-level window whose outer size, frame included, is `outer` where the window
-// system draws a frame; without one (offscreen) the client area takes the whole size.
+// Shows a top-level window whose outer size, frame and title bar included, is `outer`: the
+// client area is fitted again once the window manager has told the frame it draws, however
+// late; where nothing draws a frame, the client area takes the whole size.
 void showWithOuterSize(QWidget& window, QSize outer);
 
 }  // namespace toolkit

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QEvent>
+#include <QTest>
+#include <QWidget>
+#include <QWindow>
 
 #include "platform/toolkit/application.h"
 #include "platform/toolkit/exceptions.h"
@@ -78,6 +81,16 @@ TEST(ApplicationObject, GuardShowsToolkitExceptionsAndLetsOthersThrough) {
   EXPECT_EQ(errors.boxes()[0].text, QStringLiteral("from start-up."));
   EXPECT_THROW(toolkit::guarded([] { throw std::logic_error("not the toolkit's"); }),
                std::logic_error);
+}
+
+// The offscreen platform draws a frame of its own, known from the start.
+TEST(OuterSize, OffscreenFrameIsInsideTheSize) {
+  QWidget window;
+  toolkit::showWithOuterSize(window, QSize(761, 606));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  const QMargins frame = window.windowHandle()->frameMargins();
+  EXPECT_EQ(window.frameGeometry().size(), QSize(761, 606));
+  EXPECT_EQ(window.size(), QSize(761, 606).shrunkBy(frame));
 }
 
 }  // namespace
