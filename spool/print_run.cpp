@@ -49,6 +49,11 @@ Outcome printOneFile(SourceFile& file, const std::string& path, const std::strin
       return Outcome::EndPass;
     }
   }
+  if (!printer->flush()) {
+    printer->cancelDocument();
+    controls.appendMessage("WritePrinter failed. Terminated.");
+    return Outcome::EndPass;
+  }
   if (!printer->endDocument()) {
     controls.appendMessage("EndDocPrinter failed. Terminated.");
     return Outcome::EndPass;

@@ -21,6 +21,9 @@ class PrinterHandle {
   // Hands one piece of the document over. False when the spooler refused it or took fewer
   // bytes than it was handed.
   virtual bool write(std::span<const std::byte> piece) = 0;
+  // Hands over whatever pieces the handle still holds back, so that a refusal of the document's
+  // bytes is seen as one, and not only when the document is ended. False when it was refused.
+  virtual bool flush() { return true; }
   // Ends the document started last. False when the spooler did not take it whole.
   virtual bool endDocument() = 0;
   // Drops the document started last, so that nothing of it is printed.

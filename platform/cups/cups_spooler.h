@@ -1,10 +1,15 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "spool/spooler.h"
+
+typedef struct _http_s http_t;
 
 namespace batchcups {
 
@@ -12,16 +17,62 @@ namespace batchcups {
 // in all before it gives up. libcups alone would wait some three minutes per request on a
 // server that has stopped answering.
 inline constexpr std::chrono::milliseconds kDefaultServerBound{30'000};
+// How long starting a document waits for room on a server that holds as many jobs as it allows,
+// while not one job leaves the destination's queue: a printer that prints nothing, or a quota
+// that does not reset.
+inline constexpr std::chrono::milliseconds kDefaultStallBound{600'000};
 
-// What a spooler keeps between opens: its connection to the server and the destinations it has
-// looked up. Shared with the printers it opens, which hand the connection back when they close.
+// A user and the password the server checks for it.
+struct Credentials {
+  std::string user;
+  std::string password;
+};
+
+// Asks the operator for the password the server wants: libcups's prompt, and the user name it
+// would send. Nothing when the operator cancels. Called on the thread that made the call.
+using PasswordPrompt =
+    std::function<std::optional<Credentials>(const std::string& prompt, const std::string& user)>;
+
+// Called again and again, on the thread that made the call, while the spooler waits for the
+// server: the caller's chance to keep its window painted and answering.
+using KeepAlive = std::function<void()>;
+
+struct SpoolerSettings {
+  std::chrono::milliseconds bound = kDefaultServerBound;
+  std::chrono::milliseconds stallBound = kDefaultStallBound;
+  KeepAlive keepAlive;
+  // Without one, a request the server refuses for want of a password fails.
+  PasswordPrompt passwordPrompt;
+};
+
+// Makes `prompt` libcups's password callback on the calling thread while it lives, for the
+// libcups calls made outside the spooler, so that libcups never reads the terminal.
+class ThreadPasswordPrompt {
+ public:
+  explicit ThreadPasswordPrompt(PasswordPrompt prompt);
+  ~ThreadPasswordPrompt();
+  ThreadPasswordPrompt(const ThreadPasswordPrompt&) = delete;
+  ThreadPasswordPrompt& operator=(const ThreadPasswordPrompt&) = delete;
+
+ private:
+  static const char* answer(const char* prompt, http_t* http, const char* method,
+                            const char* resource, void* self);
+  PasswordPrompt prompt_;
+  std::string given_;
+};
+
+// What a spooler keeps between opens: its connection to the server, the destinations it has
+// looked up, and the thread its libcups calls run on.
 struct ServerSession;
+struct PasswordMemory;
 
 // The spooler on the print server that libcups finds (CUPS_SERVER, client.conf): every document
 // becomes one raw job on the named destination, its bytes passed unchanged.
 class CupsSpooler final : public spool::Spooler {
  public:
-  explicit CupsSpooler(std::chrono::milliseconds bound = kDefaultServerBound);
+  explicit CupsSpooler(SpoolerSettings settings = {});
+  explicit CupsSpooler(std::chrono::milliseconds bound);
+  ~CupsSpooler() override;
 
   spool::PlatformFamily family() const override { return spool::PlatformFamily::NT; }
   // Null when the server has no such destination, cannot be reached, or does not answer
@@ -30,7 +81,8 @@ class CupsSpooler final : public spool::Spooler {
   void endRun() override;
 
  private:
-  std::chrono::milliseconds bound_ = kDefaultServerBound;
+  SpoolerSettings settings_;
+  std::shared_ptr<PasswordMemory> passwords_;
   std::shared_ptr<ServerSession> session_;
 };
 
