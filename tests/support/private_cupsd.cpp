@@ -3,10 +3,12 @@
 #include <cups/cups.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -42,6 +44,10 @@ constexpr auto kStartBound = std::chrono::seconds(10);
 constexpr auto kJobsBound = std::chrono::seconds(20);
 constexpr auto kStopBound = std::chrono::seconds(10);
 constexpr auto kPollInterval = std::chrono::milliseconds(2);
+// A free port found by binding port 0 can be taken by someone else before cupsd binds it; a
+// few fresh ports make that race harmless.
+constexpr int kPortAttempts = 5;
+constexpr const char* kLoopback = "127.0.0.1";
 
 // The variables that steer libcups and the tools: every one is set to this server or removed.
 constexpr std::array kClientVariables = {"CUPS_SERVER", "HOME", "CUPS_SERVERROOT", "LPDEST",
@@ -76,15 +82,23 @@ void makeDir(const fs::path& path, mode_t mode) {
   }
 }
 
-// The environment every tool runs in: this process's, with messages in plain English.
-std::vector<std::string> toolEnvironment() {
+// The environment a tool runs in: this process's, with messages in plain English and the
+// variables in `overrides` ("NAME=value") in place of this process's own.
+std::vector<std::string> environmentWith(const std::vector<std::string>& overrides) {
+  std::vector<std::string> replaced = {"LC_ALL=", "LANG="};
+  for (const std::string& o : overrides) {
+    replaced.push_back(o.substr(0, o.find('=') + 1));
+  }
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
-    if (std::strncmp(*e, "LC_ALL=", 7) != 0 && std::strncmp(*e, "LANG=", 5) != 0) {
-      env.emplace_back(*e);
+    const std::string_view entry = *e;
+    if (std::none_of(replaced.begin(), replaced.end(),
+                     [&](const std::string& name) { return entry.starts_with(name); })) {
+      env.emplace_back(entry);
     }
   }
   env.emplace_back("LC_ALL=C");
+  env.insert(env.end(), overrides.begin(), overrides.end());
   return env;
 }
 
@@ -116,11 +130,10 @@ std::string programPath(const std::string& name) {
   fail("no program " + name + " in PATH or /usr/sbin");
 }
 
-// Starts argv[0] with stdin from /dev/null and stdout and stderr into
+// Starts argv[0] in `environment` with stdin from /dev/null and stdout and stderr into
 // outputFd. Returns the child's pid.
-pid_t spawn(const std::vector<std::string>& argv, int outputFd) {
+pid_t spawn(const std::vector<std::string>& argv, std::vector<std::string> env, int outputFd) {
   std::vector<std::string> args = argv;
-  std::vector<std::string> env = toolEnvironment();
   std::vector<char*> argp = pointers(args);
   std::vector<char*> envp = pointers(env);
   posix_spawn_file_actions_t actions;
@@ -144,14 +157,14 @@ struct ToolResult {
   std::string output;
 };
 
-ToolResult runTool(const std::vector<std::string>& argv) {
+ToolResult runTool(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
   std::array<int, 2> pipeFds{};
   if (::pipe2(pipeFds.data(), O_CLOEXEC) != 0) {
     failErrno("pipe");
   }
   pid_t pid = -1;
   try {
-    pid = spawn(argv, pipeFds[1]);
+    pid = spawn(argv, env, pipeFds[1]);
   } catch (...) {
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
@@ -216,7 +229,29 @@ void buildServerBin(const fs::path& bin) {
   }
 }
 
-std::string filesConf(const fs::path& dir) {
+// A port on 127.0.0.1 that nobody listens on now.
+int freeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    failErrno("socket");
+  }
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = 0;
+  socklen_t length = sizeof addr;
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) != 0) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    failErrno("cannot find a free port on 127.0.0.1");
+  }
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+std::string filesConf(const fs::path& dir, const ServerSettings& settings) {
   std::ostringstream c;
   c << "ServerRoot " << (dir / "root").string() << "\n"
     << "RequestRoot " << (dir / "spool").string() << "\n"
@@ -232,6 +267,10 @@ std::string filesConf(const fs::path& dir) {
     << "Printcap " << (dir / "printcap").string() << "\n"
     << "SystemGroup " << groupName(::getgid()) << "\n"
     << "FileDevice Yes\n";
+  if (settings.encryptionRequired) {
+    c << "ServerKeychain " << (dir / "ssl").string() << "\n"
+      << "CreateSelfSignedCerts yes\n";
+  }
   return c.str();
 }
 
@@ -240,11 +279,14 @@ std::string directiveName(const std::string& line) {
   return line.substr(0, line.find(' '));
 }
 
-std::string serverConf(const fs::path& socket, const ServerSettings& settings) {
+std::string serverConf(const fs::path& socket, int port, const ServerSettings& settings) {
   std::vector<std::string> directives = {
       "Listen " + socket.string(), "LogLevel warn",        "MaxLogSize 0",         "Browsing No",
       "BrowseLocalProtocols none", "WebInterface No",      "DefaultAuthType None", "MaxJobs 0",
       "PreserveJobHistory Yes",    "ErrorPolicy abort-job"};
+  if (port != 0) {
+    directives.push_back("Listen " + std::string(kLoopback) + ":" + std::to_string(port));
+  }
   for (const std::string& line : settings.directives) {
     const auto same = std::find_if(directives.begin(), directives.end(), [&](const std::string& d) {
       return directiveName(d) == directiveName(line);
@@ -259,7 +301,8 @@ std::string serverConf(const fs::path& socket, const ServerSettings& settings) {
   for (const std::string& line : directives) {
     c << line << "\n";
   }
-  c << "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+  c << "<Location />\n  Order allow,deny\n  Allow all\n"
+    << (settings.encryptionRequired ? "  Encryption Required\n" : "") << "</Location>\n"
     << "<Policy default>\n"
     << "  JobPrivateAccess all\n  JobPrivateValues none\n"
     << "  SubscriptionPrivateAccess all\n  SubscriptionPrivateValues none\n"
@@ -294,7 +337,47 @@ std::optional<int> capturedJobId(const std::string& fileName) {
   return std::stoi(digits);
 }
 
+// The HOME every server of this process gives its clients, emptied as each server starts.
+// libcups reads HOME once per thread, when the thread first calls it, so a folder of each
+// server's own would leave every later server's clients reading the first one's
+// ~/.cups/client.conf and lpoptions.
+class ClientHome {
+ public:
+  ClientHome() {
+    std::string pattern = "/tmp/cups-home.XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      failErrno("mkdtemp");
+    }
+    path_ = pattern;
+  }
+  ~ClientHome() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  ClientHome(const ClientHome&) = delete;
+  ClientHome& operator=(const ClientHome&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+const std::string& clientHomeFolder() {
+  static const ClientHome home;
+  return home.path();
+}
+
+void emptyFolder(const fs::path& dir) {
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+    fs::remove_all(entry.path());
+  }
+}
+
 }  // namespace
+
+std::string PrivateCupsd::clientHome() {
+  return clientHomeFolder();
+}
 
 PrivateCupsd::PrivateCupsd(ServerSettings settings) : settings_(std::move(settings)) {
   std::string pattern = "/tmp/cups.XXXXXX";
@@ -324,52 +407,100 @@ std::string PrivateCupsd::socketPath() const {
   return dir_ + "/sock";
 }
 
+std::string PrivateCupsd::logDir() const {
+  return dir_ + "/log";
+}
+
+std::vector<std::string> PrivateCupsd::toolEnvironment() const {
+  // The fixture's own tools always reach this server by its socket, in the clear, whichever
+  // route the test gives libcups and whichever server of the test was started last.
+  return environmentWith({"CUPS_SERVER=" + socketPath(), "CUPS_ENCRYPTION=IfRequested"});
+}
+
 void PrivateCupsd::start() {
   const fs::path dir = dir_;
   // cupsd as root runs backends as lp, which must reach the capture folders inside.
   if (::chmod(dir.c_str(), 0755) != 0) {
     failErrno("cannot chmod " + dir_);
   }
-  for (const char* sub : {"root", "spool", "cache", "state", "log", "home", "capture"}) {
+  for (const char* sub : {"root", "spool", "cache", "state", "log", "capture"}) {
     makeDir(dir / sub, 0755);
   }
   makeDir(dir / "spool" / "tmp", 01777);
+  emptyFolder(clientHome());
+  if (settings_.encryptionRequired) {
+    makeDir(dir / "ssl", 0700);
+  }
   buildServerBin(dir / "bin");
-  writeFile(dir / "root" / "cups-files.conf", filesConf(dir));
-  writeFile(dir / "root" / "cupsd.conf", serverConf(socketPath(), settings_));
+  writeFile(dir / "root" / "cups-files.conf", filesConf(dir, settings_));
   writeFile(dir / "root" / "client.conf", "ServerName " + socketPath() + "\n");
 
   pointClientsHere();
 
+  const bool tcp = settings_.tcp || settings_.encryptionRequired;
+  for (int attempt = 0; attempt < (tcp ? kPortAttempts : 1); ++attempt) {
+    port_ = tcp ? freeLoopbackPort() : 0;
+    writeFile(dir / "root" / "cupsd.conf", serverConf(socketPath(), port_, settings_));
+    if (startOnce()) {
+      return;
+    }
+  }
+  fail("cupsd could not listen on 127.0.0.1 at any of " + std::to_string(kPortAttempts) +
+       " free ports");
+}
+
+bool PrivateCupsd::startOnce() {
+  const fs::path log = logDir();
+  std::error_code ignored;
+  fs::remove(log / "error_log", ignored);
   const int logFd =
-      ::open((dir / "log" / "cupsd.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      ::open((log / "cupsd.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (logFd < 0) {
     failErrno("cannot create the server's output file");
   }
   try {
-    pid_ = spawn({"/usr/sbin/cupsd", "-f", "-c", (dir / "root" / "cupsd.conf").string(), "-s",
-                  (dir / "root" / "cups-files.conf").string()},
-                 logFd);
+    pid_ = spawn({"/usr/sbin/cupsd", "-f", "-c", dir_ + "/root/cupsd.conf", "-s",
+                  dir_ + "/root/cups-files.conf"},
+                 toolEnvironment(), logFd);
   } catch (...) {
     ::close(logFd);
     throw;
   }
   ::close(logFd);
 
+  const std::string address = std::string(kLoopback) + ":" + std::to_string(port_);
+  // cupsd opens every listener before it answers on any, so once the socket answers the log
+  // tells whether the port was still free.
+  bool socketAnswers = false;
   const auto deadline = Clock::now() + kStartBound;
   for (;;) {
     int status = 0;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      fail("cupsd ended (" + describeExit(status) + "): " + readFile(dir / "log" / "cupsd.out") +
-           readFile(dir / "log" / "error_log"));
+      fail("cupsd ended (" + describeExit(status) + "): " + readFile(log / "cupsd.out") +
+           readFile(log / "error_log"));
     }
     // lpstat exits 0 whether or not the scheduler answers; only its text tells.
-    if (runTool({"lpstat", "-r"}).output == "scheduler is running\n") {
-      return;
+    if (!socketAnswers) {
+      socketAnswers =
+          runTool({"lpstat", "-r"}, toolEnvironment()).output == "scheduler is running\n";
+      if (socketAnswers && port_ == 0) {
+        return true;
+      }
+      if (socketAnswers &&
+          readFile(log / "error_log").find("Unable to open listen socket for address " + address) !=
+              std::string::npos) {
+        stop();
+        return false;
+      }
+    }
+    if (socketAnswers && runTool({"lpstat", "-h", address, "-r"}, toolEnvironment()).output ==
+                             "scheduler is running\n") {
+      return true;
     }
     if (Clock::now() > deadline) {
-      fail("cupsd did not answer on " + socketPath() + ": " + readFile(dir / "log" / "error_log"));
+      fail("cupsd did not answer on " + (socketAnswers ? address : socketPath()) + ": " +
+           readFile(log / "error_log"));
     }
     std::this_thread::sleep_for(kPollInterval);
   }
@@ -402,11 +533,65 @@ void PrivateCupsd::pointClientsHere() {
         name, value == nullptr ? std::nullopt : std::optional<std::string>(value));
   }
   ::setenv("CUPS_SERVER", socketPath().c_str(), 1);
-  ::setenv("HOME", (dir_ + "/home").c_str(), 1);
+  ::setenv("HOME", clientHome().c_str(), 1);
   ::setenv("CUPS_SERVERROOT", (dir_ + "/root").c_str(), 1);
   ::unsetenv("LPDEST");
   ::unsetenv("PRINTER");
   cupsSetServer(nullptr);
+}
+
+void PrivateCupsd::routeClients(ClientRoute route, const std::vector<std::string>& clientConf) {
+  if (route != ClientRoute::socket && port_ == 0) {
+    fail("a TCP route to a server that listens on its socket only");
+  }
+  const std::string address = std::string(kLoopback) + ":" + std::to_string(port_);
+  const fs::path userConf = fs::path(clientHome()) / ".cups";
+  std::error_code exists;
+  fs::create_directory(userConf, exists);
+  std::string text = route == ClientRoute::tcpClientConf ? "ServerName " + address + "\n" : "";
+  for (const std::string& line : clientConf) {
+    text += line + "\n";
+  }
+  writeFile(userConf / "client.conf", text);
+  // A socket nobody listens on, rather than no name: libcups without a name would try the
+  // machine's own server.
+  writeFile(
+      fs::path(dir_) / "root" / "client.conf",
+      "ServerName " + (route == ClientRoute::socket ? socketPath() : dir_ + "/no-server") + "\n");
+  switch (route) {
+    case ClientRoute::socket:
+      ::setenv("CUPS_SERVER", socketPath().c_str(), 1);
+      break;
+    case ClientRoute::tcpEnvironment:
+      ::setenv("CUPS_SERVER", address.c_str(), 1);
+      break;
+    case ClientRoute::tcpClientConf:
+      ::unsetenv("CUPS_SERVER");
+      break;
+  }
+  cupsSetServer(nullptr);
+
+  const std::string server = cupsServer();
+  const int port = ippPort();
+  const bool here =
+      route == ClientRoute::socket ? server == socketPath() : server == kLoopback && port == port_;
+  if (!here) {
+    fail("libcups in this thread names " + server + ":" + std::to_string(port) + ", not " +
+         (route == ClientRoute::socket ? socketPath() : address) +
+         ": it read HOME or CUPS_SERVERROOT before this server set them");
+  }
+  // libcups reads its encryption once per thread: a thread that has read it already is told
+  // what a process started now would read from the file.
+  for (const std::string& line : clientConf) {
+    if (directiveName(line) == "Encryption") {
+      const std::string value = line.substr(line.find(' ') + 1);
+      cupsSetEncryption(value == "Required" ? HTTP_ENCRYPTION_REQUIRED
+                        : value == "Always" ? HTTP_ENCRYPTION_ALWAYS
+                        : value == "Never"  ? HTTP_ENCRYPTION_NEVER
+                                            : HTTP_ENCRYPTION_IF_REQUESTED);
+      routedEncryption_ = true;
+    }
+  }
 }
 
 void PrivateCupsd::restoreEnvironment() {
@@ -419,10 +604,16 @@ void PrivateCupsd::restoreEnvironment() {
   }
   savedEnvironment_.clear();
   cupsSetServer(nullptr);
+  if (routedEncryption_) {
+    // libcups keeps what it read for this thread; the next server's clients start from CUPS's
+    // own default.
+    cupsSetEncryption(HTTP_ENCRYPTION_IF_REQUESTED);
+    routedEncryption_ = false;
+  }
 }
 
 void PrivateCupsd::run(const std::vector<std::string>& argv) {
-  const ToolResult result = runTool(argv);
+  const ToolResult result = runTool(argv, toolEnvironment());
   if (!WIFEXITED(result.status) || WEXITSTATUS(result.status) != 0) {
     fail(joinedArgs(argv) + " failed (" + describeExit(result.status) + "): " + result.output);
   }
@@ -480,8 +671,15 @@ std::vector<PrivateCupsd::CapturedJob> PrivateCupsd::waitForJobs(const std::stri
 }
 
 std::vector<PrivateCupsd::ServerJob> PrivateCupsd::serverJobs(const std::string& queue) {
+  // By its own socket, as the tools: the test may have pointed libcups at another server.
+  http_t* http = httpConnect2(socketPath().c_str(), 0, nullptr, AF_LOCAL,
+                              HTTP_ENCRYPTION_IF_REQUESTED, 1, 30000, nullptr);
+  if (http == nullptr) {
+    fail("cannot reach " + socketPath() + ": " + cupsLastErrorString());
+  }
   cups_job_t* jobs = nullptr;
-  const int n = cupsGetJobs2(CUPS_HTTP_DEFAULT, &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_ALL);
+  const int n = cupsGetJobs2(http, &jobs, queue.c_str(), 0, CUPS_WHICHJOBS_ALL);
+  httpClose(http);
   if (n < 0) {
     fail("cannot list the jobs of " + queue + ": " + cupsLastErrorString());
   }

@@ -19,12 +19,31 @@ struct ServerSettings {
   // <Limit> blocks put in the default policy ahead of its catch-all, e.g. one that asks for a
   // password for the job operations.
   std::string policyLimits;
+  // The server also listens on 127.0.0.1, at a free port it is given when it starts (port()).
+  bool tcp = false;
+  // Every request to the server must come over TLS ("Encryption Required" for the whole server),
+  // with a certificate the server makes for itself on the first TLS connection. Implies tcp.
+  // cupsd exempts clients on loopback addresses from this, so a client on 127.0.0.1 must ask
+  // for TLS itself (Encryption Required in its client.conf) to be held to it.
+  bool encryptionRequired = false;
 };
 
-// A print server of the test's own: cupsd listening on a unix socket in a fresh folder, with
-// every piece of its state inside that folder. While it lives, this process's libcups (and every
-// tool run through it) talks to it and to nothing else. Jobs sent to a capture queue land as
-// files, so a test can compare what the server received byte for byte.
+// How this process's libcups finds the server.
+enum class ClientRoute {
+  // CUPS_SERVER names the server's unix socket (what the server starts with).
+  socket,
+  // CUPS_SERVER=127.0.0.1:PORT.
+  tcpEnvironment,
+  // CUPS_SERVER unset and "ServerName 127.0.0.1:PORT" in ~/.cups/client.conf, the way an
+  // operator points a desktop at a print server.
+  tcpClientConf,
+};
+
+// A print server of the test's own: cupsd listening on a unix socket in a fresh folder (and on
+// 127.0.0.1 when asked), with every piece of its state inside that folder. While it lives, this
+// process's libcups talks to it (the one started last, where a test starts two) and to nothing
+// else; the tools run through run() always reach it by its socket. Jobs sent to a capture queue
+// land as files, so a test can compare what the server received byte for byte.
 class PrivateCupsd {
  public:
   // Starts the server; throws std::runtime_error with the reason when it cannot.
@@ -37,6 +56,20 @@ class PrivateCupsd {
 
   std::string socketPath() const;
   pid_t pid() const { return pid_; }
+  // The TCP port on 127.0.0.1; 0 when the server listens on its socket only.
+  int port() const { return port_; }
+  // The HOME of this process's clients while a server lives: one folder for every server of the
+  // process, emptied as each starts.
+  static std::string clientHome();
+  // The folder that holds the server's own logs (error_log, access_log).
+  std::string logDir() const;
+
+  // Points this process's libcups at the server by `route` (the TCP routes need tcp), with
+  // `clientConf` as further lines of ~/.cups/client.conf (e.g. "Encryption Required"). The
+  // system-wide client.conf then names no server that answers, so nothing reaches this server
+  // by a route the test did not choose. Throws when libcups in this thread does not then name
+  // this server, as when the thread had called libcups before any server set HOME.
+  void routeClients(ClientRoute route, const std::vector<std::string>& clientConf = {});
 
   // A queue whose jobs are captured by backend/capture; returns the capture folder.
   std::string addCaptureQueue(const std::string& name);
@@ -68,10 +101,14 @@ class PrivateCupsd {
   void stop();
   void pointClientsHere();
   void restoreEnvironment();
+  bool startOnce();
+  std::vector<std::string> toolEnvironment() const;
 
   ServerSettings settings_;
   std::string dir_;
   pid_t pid_ = -1;
+  int port_ = 0;
+  bool routedEncryption_ = false;
   std::map<std::string, std::string> captureDirs_;
   std::vector<std::pair<std::string, std::optional<std::string>>> savedEnvironment_;
 };
