@@ -1,3 +1,4 @@
+#include "app/password_prompt.h"
 #include "form/Unit1.h"
 #include "platform/cups/cups_printers.h"
 #include "platform/cups/cups_spooler.h"
@@ -8,7 +9,15 @@
 int main(int argc, char** argv) {
   toolkit::Application application(argc, argv);
   toolkit::guarded([] {
-    batchcups::CupsSpooler spooler;
+    // A server that wants a password asks the operator in a dialog over the window. libcups's
+    // own answer would read the terminal: the program would wait on a prompt nobody sees.
+    const batchcups::PasswordPrompt askOperator =
+        app::dialogPasswordPrompt([]() -> QWidget* { return Form1; });
+    // The printer box's enumeration calls libcups on this thread, outside the spooler.
+    const batchcups::ThreadPasswordPrompt onThisThread(askOperator);
+    batchcups::SpoolerSettings settings;
+    settings.passwordPrompt = askOperator;
+    batchcups::CupsSpooler spooler(settings);
     batchcups::CupsPrinters printers;
     TForm1 form(spooler, printers);
     Form1 = &form;
