@@ -17,17 +17,37 @@ double median(std::vector<double> values) {
   return n == 0 ? 0 : n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-std::vector<double> alternate(const std::vector<std::function<double()>>& sides, int rounds) {
-  std::vector<std::vector<double>> times(sides.size());
+std::vector<std::vector<double>> alternateMany(
+    const std::vector<std::function<std::vector<double>()>>& sides, int rounds) {
+  // times[side][measurement][round]
+  std::vector<std::vector<std::vector<double>>> times(sides.size());
   for (int round = 0; round < rounds; ++round) {
     for (std::size_t k = 0; k < sides.size(); ++k) {
       const std::size_t side = (k + static_cast<std::size_t>(round)) % sides.size();
-      times[side].push_back(sides[side]());
+      const std::vector<double> measured = sides[side]();
+      times[side].resize(measured.size());
+      for (std::size_t m = 0; m < measured.size(); ++m) {
+        times[side][m].push_back(measured[m]);
+      }
     }
   }
+  std::vector<std::vector<double>> medians(sides.size());
+  for (std::size_t side = 0; side < sides.size(); ++side) {
+    for (const std::vector<double>& t : times[side]) {
+      medians[side].push_back(median(t));
+    }
+  }
+  return medians;
+}
+
+std::vector<double> alternate(const std::vector<std::function<double()>>& sides, int rounds) {
+  std::vector<std::function<std::vector<double>()>> many;
+  for (const std::function<double()>& side : sides) {
+    many.emplace_back([&side] { return std::vector<double>{side()}; });
+  }
   std::vector<double> medians;
-  for (const std::vector<double>& t : times) {
-    medians.push_back(median(t));
+  for (const std::vector<double>& m : alternateMany(many, rounds)) {
+    medians.push_back(m.at(0));
   }
   return medians;
 }

@@ -16,6 +16,12 @@ double median(std::vector<double> values);
 // neither always follows the other; returns each side's median seconds.
 std::vector<double> alternate(const std::vector<std::function<double()>>& sides, int rounds);
 
+// The same for sides that each measure several things at once (say, the time a client took to
+// hand its jobs over and the time until the printer held them all): per side, the median of
+// each of its measurements.
+std::vector<std::vector<double>> alternateMany(
+    const std::vector<std::function<std::vector<double>()>>& sides, int rounds);
+
 // One measured figure against its target.
 struct Figure {
   std::string what;
