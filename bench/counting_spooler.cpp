@@ -35,6 +35,10 @@ class CountingHandle final : public spool::PrinterHandle {
     pending_ += piece.size();
     return true;
   }
+  bool flush() override {
+    const OwnTime clock(owner_);
+    return true;
+  }
   bool endDocument() override {
     const OwnTime clock(owner_);
     ++owner_.documents;
