@@ -56,11 +56,10 @@ std::string describe(const Figure& f) {
   if (!f.measured) {
     return f.what + ": not measured: " + f.detail;
   }
-  char line[512];
-  std::snprintf(line, sizeof line, "%s: %s; figure %.3f (target %s %.3f): %s", f.what.c_str(),
-                f.detail.c_str(), f.value, f.atMost ? "<=" : ">=", f.limit,
-                f.met() ? "met" : "NOT met");
-  return line;
+  char figure[128];
+  std::snprintf(figure, sizeof figure, "; figure %.3f (target %s %.3f): %s", f.value,
+                f.atMost ? "<=" : ">=", f.limit, f.met() ? "met" : "NOT met");
+  return f.what + ": " + f.detail + figure;
 }
 
 std::string summary(const std::vector<Figure>& figures) {

@@ -144,7 +144,12 @@ StartUp startAndWaitUntilUp(const std::string& program,
     for (std::size_t end; !up && (end = input.find('\n')) != std::string::npos;) {
       const std::string line = input.substr(0, end);
       input.erase(0, end + 1);
-      if (line.starts_with("box ")) {
+      if (line.starts_with("mark ")) {
+        const std::size_t blank = line.find(' ', 5);
+        const std::chrono::nanoseconds at(std::stoll(line.substr(blank + 1)));
+        const double when = std::chrono::duration<double>(at - start.time_since_epoch()).count();
+        (line.compare(5, blank - 5, "qt") == 0 ? result.qtSeconds : result.shownSeconds) = when;
+      } else if (line.starts_with("box ")) {
         result.boxSeconds = now;
         result.boxText = line.substr(4);
       } else if (line.starts_with("up ")) {

@@ -8,8 +8,10 @@ namespace bench {
 
 // What one start of a program showed, timed from just before it was started.
 struct StartUp {
-  double upSeconds = 0;    // until its window was shown and answered
-  double boxSeconds = -1;  // until a message box came up first; -1 when none did
+  double qtSeconds = -1;     // until Qt's own start-up had loaded the probe
+  double shownSeconds = -1;  // until the window was shown (its show event)
+  double upSeconds = 0;      // until its window was shown and answered
+  double boxSeconds = -1;    // until a message box came up first; -1 when none did
   std::string boxText;
   std::string title;
   int printerItems = -1;  // entries in the window's printer box; -1 when it has none

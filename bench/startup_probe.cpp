@@ -5,9 +5,12 @@
 //   "?"    asks whether the window is up; answered "up TITLE<TAB>PRINTER-ITEMS" from the program's
 //          own event loop once a top-level window other than a message box is shown and exposed
 //   "quit" ends the program's event loop
+// and marks, unasked, when Qt's start-up reached the probe ("mark qt NS") and when the first
+// top-level window other than a message box was shown ("mark shown NS"), NS on CLOCK_MONOTONIC.
 // A message box that comes up first (the error box of a start-up failure) is reported as
 // "box TEXT" and answered with OK at once, as an operator would.
 #include <QtGui/qgenericplugin.h>
+#include <time.h>
 #include <unistd.h>
 #include <QApplication>
 #include <QComboBox>
@@ -29,10 +32,17 @@ class Probe final : public QObject {
   explicit Probe(int fd) : fd_(fd), notifier_(fd, QSocketNotifier::Read) {
     connect(&notifier_, &QSocketNotifier::activated, this, [this] { readRequests(); });
     QCoreApplication::instance()->installEventFilter(this);
+    mark("qt");
   }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Show && !shown_ && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->isWindow() &&
+        qobject_cast<QMessageBox*>(watched) == nullptr) {
+      shown_ = true;
+      mark("shown");
+    }
     if (event->type() == QEvent::Expose && watched->isWindowType()) {
       // Looked at once the event loop comes back to it, not inside the expose itself.
       QMetaObject::invokeMethod(
@@ -90,6 +100,14 @@ class Probe final : public QObject {
     }
   }
 
+  // When a stage of start-up was reached, by the monotonic clock that the benchmark reads too.
+  void mark(const char* stage) {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    say(std::string("mark ") + stage + " " +
+        std::to_string(static_cast<long long>(now.tv_sec) * 1'000'000'000LL + now.tv_nsec));
+  }
+
   void say(std::string line) {
     line += '\n';
     [[maybe_unused]] const ssize_t ignored = ::write(fd_, line.data(), line.size());
@@ -99,6 +117,7 @@ class Probe final : public QObject {
   QSocketNotifier notifier_;
   std::string input_;
   bool asked_ = false;
+  bool shown_ = false;
 };
 
 }  // namespace
