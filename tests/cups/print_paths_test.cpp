@@ -3,19 +3,41 @@
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/cups/cups_spooler.h"
+#include "spool/print_run.h"
+#include "spool/source_file.h"
+#include "tests/support/network_queues.h"
 #include "tests/support/private_cupsd.h"
+#include "tests/support/recording_spooler.h"
+#include "tests/support/temp_folder.h"
+
+namespace testing_support {
+// The far end by name in test listings.
+void PrintTo(NetworkQueues::FarEnd farEnd, std::ostream* out) {
+  *out << NetworkQueues::queue(farEnd);
+}
+}  // namespace testing_support
 
 namespace {
 
+using namespace std::string_literals;
 using testing_support::ClientRoute;
+using testing_support::NetworkQueues;
 using testing_support::PrivateCupsd;
 using testing_support::ServerSettings;
+using FarEnd = NetworkQueues::FarEnd;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kJobCompleted = 9;  // IPP job-state completed
 
 std::string readText(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -77,5 +99,133 @@ TEST(PrivateCupsdTcp, EncryptionRequiredServesOverTlsWithACertificateOfItsOwn) {
   const std::string log = readText(std::filesystem::path(server.logDir()) / "error_log");
   EXPECT_NE(log.find("Connection now encrypted."), std::string::npos) << log;
 }
+
+// How the program finds its server: only ever over TCP, named by the environment or by the
+// user's client.conf, in the clear or with every request over TLS.
+struct Route {
+  std::string label;
+  ClientRoute route;
+  std::vector<std::string> clientConf;
+  bool tls;
+};
+
+const std::vector<Route>& routes() {
+  static const std::vector<Route> all = {
+      {"CupsServerVariable", ClientRoute::tcpEnvironment, {}, false},
+      // cupsd does not hold clients on a loopback address to its "Encryption Required"; the
+      // client asks for TLS itself, as an operator's client.conf can.
+      {"ClientConfOverTls", ClientRoute::tcpClientConf, {"Encryption Required"}, true},
+  };
+  return all;
+}
+
+ServerSettings serverFor(const Route& route) {
+  ServerSettings settings;
+  settings.encryptionRequired = route.tls;
+  return settings;
+}
+
+std::string randomBytes(std::size_t size, unsigned seed) {
+  std::mt19937 engine(seed);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::string s(size, '\0');
+  for (char& c : s) {
+    c = static_cast<char>(byte(engine));
+  }
+  return s;
+}
+
+// Bytes a careless path would change: NULs, CR/LF and lone LFs and CRs, bytes that are not
+// UTF-8, every byte value, and no line end at the end.
+std::string awkwardBytes() {
+  std::string bytes = "\0\0first line\r\nsecond\nthird\r\r\n\x1b%-12345X@PJL\r\n"s;
+  bytes += "caf\xe9 \xc3\x28 \xff\xfe\xfd \xed\xa0\x80 \xf4\x90\x80\x80"s;
+  for (int b = 0; b < 256; ++b) {
+    bytes.push_back(static_cast<char>(b));
+  }
+  return bytes + "\r\n\0last"s;
+}
+
+struct PrintFile {
+  std::string name;
+  std::string bytes;
+};
+
+// Small and awkward, then larger than the CUPS layer's send buffer (32 KiB), so that a document
+// goes out in several writes and arrives through the backend in several reads.
+std::vector<PrintFile> printFiles() {
+  return {{"awkward.prn", awkwardBytes()},
+          {"sub folder/large job.bin", randomBytes(3 * 32 * 1024 + 17, 4)}};
+}
+
+class PrintPathsThroughTheLayer : public testing::TestWithParam<std::tuple<std::size_t, FarEnd>> {};
+
+std::string farEndName(FarEnd farEnd) {
+  return farEnd == FarEnd::appSocket ? "AppSocket" : farEnd == FarEnd::ipp ? "Ipp" : "Lpd";
+}
+
+TEST_P(PrintPathsThroughTheLayer, EveryFileArrivesAtThePrinterUnchangedNamedByItsPath) {
+  const Route& route = routes()[std::get<0>(GetParam())];
+  const FarEnd farEnd = std::get<1>(GetParam());
+  NetworkQueues queues(serverFor(route));
+  queues.server().routeClients(route.route, route.clientConf);
+  const testing_support::TempFolder folder;
+  testing_support::FakeControls controls;
+  controls.printerBox = NetworkQueues::queue(farEnd);
+  controls.folder = folder.path().string();
+  std::vector<std::string> expectedMessages = {"printer name : " + controls.printerBox};
+  std::vector<std::string> paths;
+  for (const PrintFile& file : printFiles()) {
+    paths.push_back(folder.write(file.name, file.bytes));
+    controls.lines.push_back(file.name);
+    expectedMessages.push_back("manage " + paths.back());
+  }
+  const std::size_t mark = queues.logLength();
+
+  const auto started = Clock::now();
+  {
+    batchcups::CupsSpooler spooler;
+    spool::PosixFileOpener opener;
+    spool::runPrintJob(controls, spooler, opener);
+  }
+  EXPECT_EQ(controls.messages, expectedMessages);
+
+  const std::vector<NetworkQueues::Arrived> arrived = queues.waitForJobs(farEnd, paths.size());
+  const auto printed = Clock::now() - started;
+  ASSERT_EQ(arrived.size(), paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    SCOPED_TRACE(paths[i]);
+    EXPECT_EQ(arrived[i].bytes.size(), printFiles()[i].bytes.size());
+    EXPECT_TRUE(arrived[i].bytes == printFiles()[i].bytes) << "the bytes differ";
+    if (farEnd == FarEnd::ipp) {
+      EXPECT_EQ(arrived[i].title, paths[i]) << "the network printer's job name";
+    }
+  }
+  EXPECT_TRUE(queues.faults().empty()) << testing::PrintToString(queues.faults());
+
+  const std::vector<PrivateCupsd::ServerJob> jobs = queues.waitForFinishedJobs(farEnd);
+  ASSERT_EQ(jobs.size(), paths.size());
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    EXPECT_EQ(jobs[i].title, paths[i]);
+    EXPECT_EQ(jobs[i].state, kJobCompleted) << jobs[i].title;
+  }
+
+  const NetworkQueues::TcpClients clients = queues.tcpClientsSince(mark);
+  EXPECT_GT(clients.accepted, 0) << "the program reached its server over TCP";
+  EXPECT_EQ(clients.encrypted, route.tls ? clients.accepted : 0)
+      << clients.accepted << " connections over TCP";
+  std::cout << "[ MEASURED ] " << route.label << " " << farEndName(farEnd) << ": printed in "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(printed).count() << " ms, "
+            << clients.accepted << " TCP connections\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(RouteAndPrinter, PrintPathsThroughTheLayer,
+                         testing::Combine(testing::Range<std::size_t>(0, 2),
+                                          testing::Values(FarEnd::appSocket, FarEnd::ipp,
+                                                          FarEnd::lpd)),
+                         [](const testing::TestParamInfo<std::tuple<std::size_t, FarEnd>>& param) {
+                           return routes()[std::get<0>(param.param)].label + "To" +
+                                  farEndName(std::get<1>(param.param));
+                         });
 
 }  // namespace

@@ -222,6 +222,16 @@ void buildServerBin(const fs::path& bin) {
       fs::create_symlink(entry.path(), bin / "backend" / entry.path().filename());
     }
   }
+  // Debian's cups package installs its network backends there and links those the
+  // administrator chose into the backend folder; a test may print through any of them.
+  const fs::path available = fs::path(kSystemServerBin) / "backend-available";
+  if (fs::is_directory(available)) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(available)) {
+      if (!fs::exists(fs::symlink_status(bin / "backend" / entry.path().filename()))) {
+        fs::create_symlink(entry.path(), bin / "backend" / entry.path().filename());
+      }
+    }
+  }
   const fs::path capture = bin / "backend" / "capture";
   fs::copy_file(kCaptureBackendSource, capture);
   if (::chmod(capture.c_str(), 0755) != 0) {
@@ -580,15 +590,19 @@ void PrivateCupsd::routeClients(ClientRoute route, const std::vector<std::string
          (route == ClientRoute::socket ? socketPath() : address) +
          ": it read HOME or CUPS_SERVERROOT before this server set them");
   }
-  // libcups reads its encryption once per thread: a thread that has read it already is told
-  // what a process started now would read from the file.
+  // libcups reads its encryption once per thread, at the first call that needs it: a thread
+  // that has not read it yet reads it from the file now; one that has is told what the file
+  // says, as a process started now would read it.
   for (const std::string& line : clientConf) {
     if (directiveName(line) == "Encryption") {
       const std::string value = line.substr(line.find(' ') + 1);
-      cupsSetEncryption(value == "Required" ? HTTP_ENCRYPTION_REQUIRED
-                        : value == "Always" ? HTTP_ENCRYPTION_ALWAYS
-                        : value == "Never"  ? HTTP_ENCRYPTION_NEVER
-                                            : HTTP_ENCRYPTION_IF_REQUESTED);
+      const http_encryption_t wanted = value == "Required" ? HTTP_ENCRYPTION_REQUIRED
+                                       : value == "Always" ? HTTP_ENCRYPTION_ALWAYS
+                                       : value == "Never"  ? HTTP_ENCRYPTION_NEVER
+                                                           : HTTP_ENCRYPTION_IF_REQUESTED;
+      if (cupsEncryption() != wanted) {
+        cupsSetEncryption(wanted);
+      }
       routedEncryption_ = true;
     }
   }
