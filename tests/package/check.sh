@@ -86,11 +86,11 @@ state=$(package_state)
 [ "$state" = not-installed ] ||
   fail "batchspool is on this machine already ($state); remove it first: this check installs and removes it itself"
 mapfile -t paths < <(dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -e 's|^\./|/|' -e 's|/$||' | grep -v '^/\?$')
-existed=()
+declare -A existed=()
 for path in "${paths[@]}"; do
   if [ -e "$path" ]; then
     [ -d "$path" ] || fail "$path is there before the package is installed"
-    existed+=("$path")
+    existed[$path]=1
   fi
 done
 
@@ -116,8 +116,9 @@ apt_get remove batchspool >"$work/apt.log" 2>&1 || fail "apt-get remove: $(cat "
 [ "$(package_state)" = not-installed ] || fail "after apt-get remove the package is $(package_state)"
 left=()
 for path in "${paths[@]}"; do
-  [ -e "$path" ] || continue
-  printf '%s\n' "${existed[@]}" | grep -qxF -- "$path" || left+=("$path")
+  if [ -e "$path" ] && [ -z "${existed[$path]:-}" ]; then
+    left+=("$path")
+  fi
 done
 [ ${#left[@]} -eq 0 ] || fail "apt-get remove left: ${left[*]}"
 installing=0
