@@ -24,6 +24,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -48,16 +49,19 @@ using testing_support::TempFolder;
 
 constexpr const char* kQueue = "locked";
 
-testing_support::ServerSettings askingServer() {
+constexpr const char* kJobOperations = "Create-Job Print-Job Send-Document";
+
+// A server that asks for a user for the operations named, and for nothing else.
+testing_support::ServerSettings askingServer(const std::string& operations = kJobOperations) {
   testing_support::ServerSettings settings;
   settings.tcp = true;
   // Without it cupsd refuses Basic: "Basic authentication is not enabled".
   settings.directives = {"DefaultAuthType Basic"};
-  settings.policyLimits =
-      "  <Limit Create-Job Print-Job Send-Document>\n"
-      "    AuthType Basic\n"
-      "    Require valid-user\n"
-      "  </Limit>\n";
+  settings.policyLimits = "  <Limit " + operations +
+                          ">\n"
+                          "    AuthType Basic\n"
+                          "    Require valid-user\n"
+                          "  </Limit>\n";
   return settings;
 }
 
@@ -133,11 +137,15 @@ class Operator {
 
 class PasswordInWindow : public testing::Test {
  protected:
+  // The operations the server wants a user for.
+  virtual std::string limitedOperations() const { return kJobOperations; }
+
   void SetUp() override {
+    server_.emplace(askingServer(limitedOperations()));
     // Only over TCP does cupsd ask for a password: on its socket it knows the user already.
-    server_.routeClients(testing_support::ClientRoute::tcpEnvironment);
-    server_.addCaptureQueue(kQueue);
-    server_.setDefault(kQueue);
+    server_->routeClients(testing_support::ClientRoute::tcpEnvironment);
+    server_->addCaptureQueue(kQueue);
+    server_->setDefault(kQueue);
     // Three pieces and a bit, with bytes that are not text.
     for (int i = 0; i < 13'000; ++i) {
       bytes_.push_back(static_cast<char>((i * 131 + 17) % 256));
@@ -156,10 +164,14 @@ class PasswordInWindow : public testing::Test {
   Run startButton(std::vector<Answer> answers,
                   std::chrono::milliseconds thinking = std::chrono::milliseconds(0),
                   std::chrono::milliseconds bound = batchcups::kDefaultServerBound) {
+    // Wired as the program's entry wires it.
     TForm1* window = nullptr;
+    const batchcups::PasswordPrompt prompt =
+        app::dialogPasswordPrompt([&window]() -> QWidget* { return window; });
+    const batchcups::ThreadPasswordPrompt onThisThread(prompt);
     batchcups::SpoolerSettings settings;
     settings.bound = bound;
-    settings.passwordPrompt = app::dialogPasswordPrompt([&window]() -> QWidget* { return window; });
+    settings.passwordPrompt = prompt;
     batchcups::CupsSpooler spooler(settings);
     batchcups::CupsPrinters printers;
     TForm1 form(spooler, printers);
@@ -189,15 +201,15 @@ class PasswordInWindow : public testing::Test {
   }
 
   void expectPrinted() {
-    const auto jobs = server_.waitForJobs(kQueue, 1);
+    const auto jobs = server_->waitForJobs(kQueue, 1);
     ASSERT_EQ(jobs.size(), 1U);
     EXPECT_EQ(jobs[0].title, path_);
     EXPECT_TRUE(jobs[0].bytes == bytes_) << "the job's bytes differ from the file's";
   }
-  void expectNoJob() { EXPECT_TRUE(server_.serverJobs(kQueue).empty()); }
+  void expectNoJob() { EXPECT_TRUE(server_->serverJobs(kQueue).empty()); }
 
   SystemUser user_;
-  PrivateCupsd server_{askingServer()};
+  std::optional<PrivateCupsd> server_;
   TempFolder files_;
   std::string bytes_;
   std::string path_;
@@ -219,6 +231,30 @@ TEST_F(PasswordInWindow, CancelEndsThePassWhereTheServerFirstWantsTheUser) {
   EXPECT_EQ(run.lines, failedPass());
   EXPECT_EQ(run.asked.size(), 1U);
   expectNoJob();
+}
+
+// A server that wants the user already to look at the printer.
+class PasswordAtOpen : public PasswordInWindow {
+ protected:
+  std::string limitedOperations() const override {
+    return std::string("Get-Printer-Attributes ") + kJobOperations;
+  }
+};
+
+TEST_F(PasswordAtOpen, CancelEndsThePassWhereThePrinterIsOpened) {
+  const Run run = startButton({Answer::Cancel});
+  std::vector<std::string> expected = printedPass();
+  expected.push_back(std::string("OpenPrinter for ") + kQueue + " failed. Terminated.");
+  EXPECT_EQ(run.lines, expected);
+  EXPECT_EQ(run.asked.size(), 1U);
+  expectNoJob();
+}
+
+TEST_F(PasswordAtOpen, TheRightPasswordPrintsAndIsAskedForOnce) {
+  const Run run = startButton({Answer::Right});
+  EXPECT_EQ(run.lines, printedPass());
+  EXPECT_EQ(run.asked.size(), 1U);
+  expectPrinted();
 }
 
 // Each wrong password costs some 5 s: libcups sends it twice, and PAM makes cupsd wait about
