@@ -33,6 +33,8 @@ using namespace std::string_literals;
 using testing_support::ClientRoute;
 using testing_support::NetworkQueues;
 using testing_support::PrivateCupsd;
+using testing_support::ServerRoute;
+using testing_support::serverRoutes;
 using testing_support::ServerSettings;
 using FarEnd = NetworkQueues::FarEnd;
 using Clock = std::chrono::steady_clock;
@@ -100,31 +102,6 @@ TEST(PrivateCupsdTcp, EncryptionRequiredServesOverTlsWithACertificateOfItsOwn) {
   EXPECT_NE(log.find("Connection now encrypted."), std::string::npos) << log;
 }
 
-// How the program finds its server: only ever over TCP, named by the environment or by the
-// user's client.conf, in the clear or with every request over TLS.
-struct Route {
-  std::string label;
-  ClientRoute route;
-  std::vector<std::string> clientConf;
-  bool tls;
-};
-
-const std::vector<Route>& routes() {
-  static const std::vector<Route> all = {
-      {"CupsServerVariable", ClientRoute::tcpEnvironment, {}, false},
-      // cupsd does not hold clients on a loopback address to its "Encryption Required"; the
-      // client asks for TLS itself, as an operator's client.conf can.
-      {"ClientConfOverTls", ClientRoute::tcpClientConf, {"Encryption Required"}, true},
-  };
-  return all;
-}
-
-ServerSettings serverFor(const Route& route) {
-  ServerSettings settings;
-  settings.encryptionRequired = route.tls;
-  return settings;
-}
-
 std::string randomBytes(std::size_t size, unsigned seed) {
   std::mt19937 engine(seed);
   std::uniform_int_distribution<int> byte(0, 255);
@@ -158,17 +135,29 @@ std::vector<PrintFile> printFiles() {
           {"sub folder/large job.bin", randomBytes(3 * 32 * 1024 + 17, 4)}};
 }
 
-class PrintPathsThroughTheLayer : public testing::TestWithParam<std::tuple<std::size_t, FarEnd>> {};
+using PathCase = std::tuple<std::size_t, FarEnd>;  // a route of serverRoutes(), a far end
+
+// Every route with every far end the server offers by it.
+std::vector<PathCase> pathCases() {
+  std::vector<PathCase> cases;
+  for (std::size_t r = 0; r < serverRoutes().size(); ++r) {
+    for (const FarEnd farEnd : NetworkQueues::offered(serverRoutes()[r])) {
+      cases.emplace_back(r, farEnd);
+    }
+  }
+  return cases;
+}
+
+class PrintPathsThroughTheLayer : public testing::TestWithParam<PathCase> {};
 
 std::string farEndName(FarEnd farEnd) {
   return farEnd == FarEnd::appSocket ? "AppSocket" : farEnd == FarEnd::ipp ? "Ipp" : "Lpd";
 }
 
 TEST_P(PrintPathsThroughTheLayer, EveryFileArrivesAtThePrinterUnchangedNamedByItsPath) {
-  const Route& route = routes()[std::get<0>(GetParam())];
+  const ServerRoute& route = serverRoutes()[std::get<0>(GetParam())];
   const FarEnd farEnd = std::get<1>(GetParam());
-  NetworkQueues queues(serverFor(route));
-  queues.server().routeClients(route.route, route.clientConf);
+  NetworkQueues queues(route);
   const testing_support::TempFolder folder;
   testing_support::FakeControls controls;
   controls.printerBox = NetworkQueues::queue(farEnd);
@@ -210,21 +199,18 @@ TEST_P(PrintPathsThroughTheLayer, EveryFileArrivesAtThePrinterUnchangedNamedByIt
     EXPECT_EQ(jobs[i].state, kJobCompleted) << jobs[i].title;
   }
 
-  const NetworkQueues::TcpClients clients = queues.tcpClientsSince(mark);
-  EXPECT_GT(clients.accepted, 0) << "the program reached its server over TCP";
-  EXPECT_EQ(clients.encrypted, route.tls ? clients.accepted : 0)
-      << clients.accepted << " connections over TCP";
+  const NetworkQueues::TcpRequests requests = queues.tcpRequestsSince(mark);
+  EXPECT_GT(requests.answered, 0) << "the program reached its server over TCP";
+  EXPECT_EQ(requests.overTls, route.tls ? requests.answered : 0)
+      << requests.answered << " requests answered over TCP";
   std::cout << "[ MEASURED ] " << route.label << " " << farEndName(farEnd) << ": printed in "
             << std::chrono::duration_cast<std::chrono::milliseconds>(printed).count() << " ms, "
-            << clients.accepted << " TCP connections\n";
+            << requests.answered << " requests over TCP\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(RouteAndPrinter, PrintPathsThroughTheLayer,
-                         testing::Combine(testing::Range<std::size_t>(0, 2),
-                                          testing::Values(FarEnd::appSocket, FarEnd::ipp,
-                                                          FarEnd::lpd)),
-                         [](const testing::TestParamInfo<std::tuple<std::size_t, FarEnd>>& param) {
-                           return routes()[std::get<0>(param.param)].label + "To" +
+INSTANTIATE_TEST_SUITE_P(RouteAndPrinter, PrintPathsThroughTheLayer, testing::ValuesIn(pathCases()),
+                         [](const testing::TestParamInfo<PathCase>& param) {
+                           return serverRoutes()[std::get<0>(param.param)].label + "To" +
                                   farEndName(std::get<1>(param.param));
                          });
 

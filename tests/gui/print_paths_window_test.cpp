@@ -20,29 +20,13 @@
 namespace {
 
 using namespace std::string_literals;
-using testing_support::ClientRoute;
 using testing_support::NetworkQueues;
 using testing_support::PrivateCupsd;
+using testing_support::ServerRoute;
+using testing_support::serverRoutes;
 using FarEnd = NetworkQueues::FarEnd;
 
 constexpr int kJobCompleted = 9;  // IPP job-state completed
-
-struct Route {
-  std::string label;
-  ClientRoute route;
-  std::vector<std::string> clientConf;
-  bool tls;
-};
-
-const std::vector<Route>& routes() {
-  static const std::vector<Route> all = {
-      {"CupsServerVariable", ClientRoute::tcpEnvironment, {}, false},
-      // A client on a loopback address is not held to the server's "Encryption Required"; it asks
-      // for TLS itself, as an operator's client.conf can.
-      {"ClientConfOverTls", ClientRoute::tcpClientConf, {"Encryption Required"}, true},
-  };
-  return all;
-}
 
 QStringList items(const QComboBox& box) {
   QStringList texts;
@@ -75,12 +59,9 @@ std::string printBytes() {
 class PrintPathsWindow : public testing::TestWithParam<std::size_t> {};
 
 TEST_P(PrintPathsWindow, PrinterBoxListsTheServersQueuesAndEachPrintsByteForByte) {
-  const Route& route = routes()[GetParam()];
-  testing_support::ServerSettings settings;
-  settings.encryptionRequired = route.tls;
-  NetworkQueues queues(settings);
+  const ServerRoute& route = serverRoutes()[GetParam()];
+  NetworkQueues queues(route);
   queues.server().setDefault(NetworkQueues::queue(FarEnd::lpd));
-  queues.server().routeClients(route.route, route.clientConf);
   const testing_support::TempFolder folder;
   const std::string bytes = printBytes();
   const std::vector<std::string> paths = {folder.write("one.prn", bytes),
@@ -92,7 +73,11 @@ TEST_P(PrintPathsWindow, PrinterBoxListsTheServersQueuesAndEachPrintsByteForByte
   batchcups::CupsPrinters printers;
   TForm1 form(spooler, printers);
   form.show();
-  EXPECT_EQ(items(*form.ComboBox1), (QStringList{"ipp", "lpd", "socket"}));
+  QStringList offered;
+  for (const FarEnd farEnd : NetworkQueues::offered(route)) {
+    offered.push_back(toolkit::fromBytes(NetworkQueues::queue(farEnd)));
+  }
+  EXPECT_EQ(items(*form.ComboBox1), offered);
   EXPECT_EQ(form.ComboBox1->currentText(), QStringLiteral("lpd")) << "the server's default";
   EXPECT_TRUE(errors.boxes().empty());
 
@@ -102,7 +87,14 @@ TEST_P(PrintPathsWindow, PrinterBoxListsTheServersQueuesAndEachPrintsByteForByte
   QTest::keyClicks(form.Memo2, "two words.prn");
 
   std::vector<std::string> expected;
-  for (const FarEnd farEnd : {FarEnd::lpd, FarEnd::appSocket, FarEnd::ipp}) {
+  // The default first, then each other queue the server offers, chosen in the printer box.
+  std::vector<FarEnd> farEnds = {FarEnd::lpd};
+  for (const FarEnd farEnd : NetworkQueues::offered(route)) {
+    if (farEnd != FarEnd::lpd) {
+      farEnds.push_back(farEnd);
+    }
+  }
+  for (const FarEnd farEnd : farEnds) {
     const std::string queue = NetworkQueues::queue(farEnd);
     SCOPED_TRACE(queue);
     if (form.ComboBox1->currentText() != toolkit::fromBytes(queue)) {
@@ -132,15 +124,16 @@ TEST_P(PrintPathsWindow, PrinterBoxListsTheServersQueuesAndEachPrintsByteForByte
   EXPECT_TRUE(queues.faults().empty()) << testing::PrintToString(queues.faults());
   EXPECT_TRUE(errors.boxes().empty());
 
-  const NetworkQueues::TcpClients clients = queues.tcpClientsSince(mark);
-  EXPECT_GT(clients.accepted, 0) << "the window reached its server over TCP";
-  EXPECT_EQ(clients.encrypted, route.tls ? clients.accepted : 0)
-      << clients.accepted << " connections over TCP";
+  const NetworkQueues::TcpRequests requests = queues.tcpRequestsSince(mark);
+  EXPECT_GT(requests.answered, 0) << "the window reached its server over TCP";
+  EXPECT_EQ(requests.overTls, route.tls ? requests.answered : 0)
+      << requests.answered << " requests answered over TCP";
 }
 
-INSTANTIATE_TEST_SUITE_P(Route, PrintPathsWindow, testing::Range<std::size_t>(0, 2),
+INSTANTIATE_TEST_SUITE_P(Route, PrintPathsWindow,
+                         testing::Range<std::size_t>(0, serverRoutes().size()),
                          [](const testing::TestParamInfo<std::size_t>& param) {
-                           return routes()[param.param].label;
+                           return serverRoutes()[param.param].label;
                          });
 
 }  // namespace

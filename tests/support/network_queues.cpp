@@ -31,8 +31,13 @@ std::string readFile(const std::filesystem::path& path) {
   return text.str();
 }
 
-ServerSettings programServer(ServerSettings settings) {
+ServerSettings programServer(const ServerRoute& route) {
+  ServerSettings settings;
   settings.tcp = true;
+  settings.encryptionRequired = route.tls;
+  if (!route.privateAddress.empty()) {
+    settings.tcpAddress = route.privateAddress;
+  }
   // The server tells which connections came over TCP and which of them it made TLS.
   settings.directives.emplace_back("LogLevel debug");
   return settings;
@@ -57,7 +62,27 @@ int clientOf(const std::string& line) {
   return std::atoi(line.c_str() + at + 8);
 }
 
+std::optional<PrivateNetwork> networkFor(const ServerRoute& route) {
+  if (route.privateAddress.empty()) {
+    return std::nullopt;
+  }
+  return std::optional<PrivateNetwork>(std::in_place, route.privateAddress);
+}
+
 }  // namespace
+
+const std::vector<ServerRoute>& serverRoutes() {
+  static const std::vector<ServerRoute> all = {
+      {"CupsServerVariable", ClientRoute::tcpEnvironment, {}, false, ""},
+      // cupsd does not hold a client on a loopback address to its "Encryption Required"; the
+      // client asks for TLS itself, as an operator's client.conf can.
+      {"ClientConfOverTls", ClientRoute::tcpClientConf, {"Encryption Required"}, true, ""},
+      // A client on another address is held to it with nothing asked of the client: each
+      // connection is upgraded to TLS at the server's word.
+      {"ServerDemandsTls", ClientRoute::tcpEnvironment, {}, true, "10.213.0.1"},
+  };
+  return all;
+}
 
 std::string NetworkQueues::queue(FarEnd farEnd) {
   switch (farEnd) {
@@ -71,11 +96,19 @@ std::string NetworkQueues::queue(FarEnd farEnd) {
   return {};
 }
 
-NetworkQueues::NetworkQueues(ServerSettings settings)
-    : appSocket_(LoopbackPrinter::Protocol::appSocket),
+std::vector<NetworkQueues::FarEnd> NetworkQueues::offered(const ServerRoute& route) {
+  if (!route.privateAddress.empty()) {
+    return {FarEnd::lpd, FarEnd::appSocket};
+  }
+  return {FarEnd::ipp, FarEnd::lpd, FarEnd::appSocket};
+}
+
+NetworkQueues::NetworkQueues(const ServerRoute& route)
+    : network_(networkFor(route)),
+      appSocket_(LoopbackPrinter::Protocol::appSocket),
       lpd_(LoopbackPrinter::Protocol::lpd, kLpdPrinterQueue),
       networkPrinter_(networkPrinter()),
-      server_(programServer(std::move(settings))) {
+      server_(programServer(route)) {
   networkPrinter_.addCaptureQueue(kIppPrinterQueue);
   const std::vector<std::pair<FarEnd, std::string>> devices = {
       {FarEnd::appSocket, loopbackUri("socket", appSocket_.port(), "")},
@@ -89,6 +122,7 @@ NetworkQueues::NetworkQueues(ServerSettings settings)
   for (const auto& [farEnd, uri] : devices) {
     server_.run({"lpadmin", "-p", queue(farEnd), "-E", "-v", uri});
   }
+  server_.routeClients(route.route, route.clientConf);
 }
 
 std::vector<NetworkQueues::Arrived> NetworkQueues::waitForJobs(FarEnd farEnd, std::size_t count) {
@@ -135,24 +169,24 @@ std::size_t NetworkQueues::logLength() const {
   return readFile(std::filesystem::path(server_.logDir()) / "error_log").size();
 }
 
-NetworkQueues::TcpClients NetworkQueues::tcpClientsSince(std::size_t mark) const {
+NetworkQueues::TcpRequests NetworkQueues::tcpRequestsSince(std::size_t mark) const {
   const std::string log = readFile(std::filesystem::path(server_.logDir()) / "error_log");
   std::istringstream lines(log.substr(std::min(mark, log.size())));
-  std::set<int> accepted;
+  std::set<int> overTcp;
   std::set<int> encrypted;
+  TcpRequests requests;
   for (std::string line; std::getline(lines, line);) {
     const int client = clientOf(line);
     if (line.find("] Accepted from ") != std::string::npos && line.ends_with("(IPv4)")) {
-      accepted.insert(client);
+      overTcp.insert(client);
     } else if (line.ends_with("] Connection now encrypted.")) {
       encrypted.insert(client);
+    } else if (line.find("] Returning IPP ") != std::string::npos && overTcp.contains(client)) {
+      ++requests.answered;
+      requests.overTls += encrypted.contains(client) ? 1 : 0;
     }
   }
-  TcpClients clients;
-  clients.accepted = static_cast<int>(accepted.size());
-  clients.encrypted = static_cast<int>(std::count_if(accepted.begin(), accepted.end(),
-                                                     [&](int c) { return encrypted.contains(c); }));
-  return clients;
+  return requests;
 }
 
 }  // namespace testing_support

@@ -1,5 +1,6 @@
 #include "tests/support/private_cupsd.h"
 
+#include <arpa/inet.h>
 #include <cups/cups.h>
 #include <fcntl.h>
 #include <grp.h>
@@ -47,7 +48,6 @@ constexpr auto kPollInterval = std::chrono::milliseconds(2);
 // A free port found by binding port 0 can be taken by someone else before cupsd binds it; a
 // few fresh ports make that race harmless.
 constexpr int kPortAttempts = 5;
-constexpr const char* kLoopback = "127.0.0.1";
 
 // The variables that steer libcups and the tools: every one is set to this server or removed.
 constexpr std::array kClientVariables = {"CUPS_SERVER", "HOME", "CUPS_SERVERROOT", "LPDEST",
@@ -239,15 +239,18 @@ void buildServerBin(const fs::path& bin) {
   }
 }
 
-// A port on 127.0.0.1 that nobody listens on now.
-int freeLoopbackPort() {
+// A port on `address` that nobody listens on now.
+int freePort(const std::string& address) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     failErrno("socket");
   }
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1) {
+    ::close(fd);
+    fail("not an IPv4 address: " + address);
+  }
   addr.sin_port = 0;
   socklen_t length = sizeof addr;
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 ||
@@ -255,7 +258,7 @@ int freeLoopbackPort() {
     const int saved = errno;
     ::close(fd);
     errno = saved;
-    failErrno("cannot find a free port on 127.0.0.1");
+    failErrno("cannot find a free port on " + address);
   }
   ::close(fd);
   return ntohs(addr.sin_port);
@@ -295,7 +298,7 @@ std::string serverConf(const fs::path& socket, int port, const ServerSettings& s
       "BrowseLocalProtocols none", "WebInterface No",      "DefaultAuthType None", "MaxJobs 0",
       "PreserveJobHistory Yes",    "ErrorPolicy abort-job"};
   if (port != 0) {
-    directives.push_back("Listen " + std::string(kLoopback) + ":" + std::to_string(port));
+    directives.push_back("Listen " + settings.tcpAddress + ":" + std::to_string(port));
   }
   for (const std::string& line : settings.directives) {
     const auto same = std::find_if(directives.begin(), directives.end(), [&](const std::string& d) {
@@ -449,14 +452,14 @@ void PrivateCupsd::start() {
 
   const bool tcp = settings_.tcp || settings_.encryptionRequired;
   for (int attempt = 0; attempt < (tcp ? kPortAttempts : 1); ++attempt) {
-    port_ = tcp ? freeLoopbackPort() : 0;
+    port_ = tcp ? freePort(settings_.tcpAddress) : 0;
     writeFile(dir / "root" / "cupsd.conf", serverConf(socketPath(), port_, settings_));
     if (startOnce()) {
       return;
     }
   }
-  fail("cupsd could not listen on 127.0.0.1 at any of " + std::to_string(kPortAttempts) +
-       " free ports");
+  fail("cupsd could not listen on " + settings_.tcpAddress + " at any of " +
+       std::to_string(kPortAttempts) + " free ports");
 }
 
 bool PrivateCupsd::startOnce() {
@@ -478,7 +481,7 @@ bool PrivateCupsd::startOnce() {
   }
   ::close(logFd);
 
-  const std::string address = std::string(kLoopback) + ":" + std::to_string(port_);
+  const std::string address = settings_.tcpAddress + ":" + std::to_string(port_);
   // cupsd opens every listener before it answers on any, so once the socket answers the log
   // tells whether the port was still free.
   bool socketAnswers = false;
@@ -554,7 +557,7 @@ void PrivateCupsd::routeClients(ClientRoute route, const std::vector<std::string
   if (route != ClientRoute::socket && port_ == 0) {
     fail("a TCP route to a server that listens on its socket only");
   }
-  const std::string address = std::string(kLoopback) + ":" + std::to_string(port_);
+  const std::string address = settings_.tcpAddress + ":" + std::to_string(port_);
   const fs::path userConf = fs::path(clientHome()) / ".cups";
   std::error_code exists;
   fs::create_directory(userConf, exists);
@@ -583,8 +586,8 @@ void PrivateCupsd::routeClients(ClientRoute route, const std::vector<std::string
 
   const std::string server = cupsServer();
   const int port = ippPort();
-  const bool here =
-      route == ClientRoute::socket ? server == socketPath() : server == kLoopback && port == port_;
+  const bool here = route == ClientRoute::socket ? server == socketPath()
+                                                 : server == settings_.tcpAddress && port == port_;
   if (!here) {
     fail("libcups in this thread names " + server + ":" + std::to_string(port) + ", not " +
          (route == ClientRoute::socket ? socketPath() : address) +

@@ -19,12 +19,15 @@ struct ServerSettings {
   // <Limit> blocks put in the default policy ahead of its catch-all, e.g. one that asks for a
   // password for the job operations.
   std::string policyLimits;
-  // The server also listens on 127.0.0.1, at a free port it is given when it starts (port()).
+  // The server also listens on tcpAddress, at a free port it is given when it starts (port()).
   bool tcp = false;
+  // 127.0.0.1, or an address of a network namespace of the test's own (PrivateNetwork).
+  std::string tcpAddress = "127.0.0.1";
   // Every request to the server must come over TLS ("Encryption Required" for the whole server),
   // with a certificate the server makes for itself on the first TLS connection. Implies tcp.
-  // cupsd exempts clients on loopback addresses from this, so a client on 127.0.0.1 must ask
-  // for TLS itself (Encryption Required in its client.conf) to be held to it.
+  // cupsd exempts clients on loopback addresses (127.0.0.0/8, ::1) from this: such a client
+  // must ask for TLS itself (Encryption Required in its client.conf), or reach the server on an
+  // address of a PrivateNetwork, to be held to it.
   bool encryptionRequired = false;
 };
 
@@ -32,15 +35,15 @@ struct ServerSettings {
 enum class ClientRoute {
   // CUPS_SERVER names the server's unix socket (what the server starts with).
   socket,
-  // CUPS_SERVER=127.0.0.1:PORT.
+  // CUPS_SERVER=ADDRESS:PORT.
   tcpEnvironment,
-  // CUPS_SERVER unset and "ServerName 127.0.0.1:PORT" in ~/.cups/client.conf, the way an
+  // CUPS_SERVER unset and "ServerName ADDRESS:PORT" in ~/.cups/client.conf, the way an
   // operator points a desktop at a print server.
   tcpClientConf,
 };
 
 // A print server of the test's own: cupsd listening on a unix socket in a fresh folder (and on
-// 127.0.0.1 when asked), with every piece of its state inside that folder. While it lives, this
+// TCP when asked), with every piece of its state inside that folder. While it lives, this
 // process's libcups talks to it (the one started last, where a test starts two) and to nothing
 // else; the tools run through run() always reach it by its socket. Jobs sent to a capture queue
 // land as files, so a test can compare what the server received byte for byte.
@@ -56,8 +59,9 @@ class PrivateCupsd {
 
   std::string socketPath() const;
   pid_t pid() const { return pid_; }
-  // The TCP port on 127.0.0.1; 0 when the server listens on its socket only.
+  // The TCP port on tcpAddress(); 0 when the server listens on its socket only.
   int port() const { return port_; }
+  const std::string& tcpAddress() const { return settings_.tcpAddress; }
   // The HOME of this process's clients while a server lives: one folder for every server of the
   // process, emptied as each starts.
   static std::string clientHome();
