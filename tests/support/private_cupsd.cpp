@@ -22,6 +22,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -350,46 +351,64 @@ std::optional<int> capturedJobId(const std::string& fileName) {
   return std::stoi(digits);
 }
 
-// The HOME every server of this process gives its clients, emptied as each server starts.
-// libcups reads HOME once per thread, when the thread first calls it, so a folder of each
+// The HOME every server of this process gives its clients: one path for the process's life,
+// since libcups reads HOME once per thread, when the thread first calls it; a folder of each
 // server's own would leave every later server's clients reading the first one's
-// ~/.cups/client.conf and lpoptions.
+// ~/.cups/client.conf and lpoptions. The folder is there, emptied, while a server lives, and
+// removed when the last one stops.
 class ClientHome {
  public:
-  ClientHome() {
-    std::string pattern = "/tmp/cups-home.XXXXXX";
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      failErrno("mkdtemp");
+  static ClientHome& instance() {
+    static ClientHome home;
+    return home;
+  }
+  const std::string& path() {
+    const std::lock_guard lock(mutex_);
+    if (path_.empty()) {
+      std::string pattern = "/tmp/cups-home.XXXXXX";
+      if (::mkdtemp(pattern.data()) == nullptr) {
+        failErrno("mkdtemp");
+      }
+      path_ = pattern;
+      ::rmdir(path_.c_str());  // made again as a server starts
     }
-    path_ = pattern;
+    return path_;
   }
-  ~ClientHome() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
+  void take() {
+    const std::string& home = path();
+    const std::lock_guard lock(mutex_);
+    if (users_++ == 0) {
+      std::error_code ignored;
+      fs::remove_all(home, ignored);
+      if (::mkdir(home.c_str(), 0700) != 0) {
+        --users_;
+        failErrno("cannot create " + home);
+      }
+    } else {
+      for (const fs::directory_entry& entry : fs::directory_iterator(home)) {
+        fs::remove_all(entry.path());
+      }
+    }
   }
-  ClientHome(const ClientHome&) = delete;
-  ClientHome& operator=(const ClientHome&) = delete;
-  const std::string& path() const { return path_; }
+  void release() {
+    const std::lock_guard lock(mutex_);
+    if (--users_ == 0) {
+      std::error_code ignored;
+      fs::remove_all(path_, ignored);
+    }
+  }
 
  private:
+  ClientHome() = default;
+  std::mutex mutex_;
   std::string path_;
+  int users_ = 0;
 };
-
-const std::string& clientHomeFolder() {
-  static const ClientHome home;
-  return home.path();
-}
-
-void emptyFolder(const fs::path& dir) {
-  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
-    fs::remove_all(entry.path());
-  }
-}
 
 }  // namespace
 
 std::string PrivateCupsd::clientHome() {
-  return clientHomeFolder();
+  return ClientHome::instance().path();
 }
 
 PrivateCupsd::PrivateCupsd(ServerSettings settings) : settings_(std::move(settings)) {
@@ -405,6 +424,7 @@ PrivateCupsd::PrivateCupsd(ServerSettings settings) : settings_(std::move(settin
     restoreEnvironment();
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
+    releaseHome();
     throw;
   }
 }
@@ -414,6 +434,14 @@ PrivateCupsd::~PrivateCupsd() {
   restoreEnvironment();
   std::error_code ignored;
   fs::remove_all(dir_, ignored);
+  releaseHome();
+}
+
+void PrivateCupsd::releaseHome() {
+  if (holdsHome_) {
+    ClientHome::instance().release();
+    holdsHome_ = false;
+  }
 }
 
 std::string PrivateCupsd::socketPath() const {
@@ -440,7 +468,8 @@ void PrivateCupsd::start() {
     makeDir(dir / sub, 0755);
   }
   makeDir(dir / "spool" / "tmp", 01777);
-  emptyFolder(clientHome());
+  ClientHome::instance().take();
+  holdsHome_ = true;
   if (settings_.encryptionRequired) {
     makeDir(dir / "ssl", 0700);
   }

@@ -62,8 +62,8 @@ class PrivateCupsd {
   // The TCP port on tcpAddress(); 0 when the server listens on its socket only.
   int port() const { return port_; }
   const std::string& tcpAddress() const { return settings_.tcpAddress; }
-  // The HOME of this process's clients while a server lives: one folder for every server of the
-  // process, emptied as each starts.
+  // The HOME of this process's clients while a server lives: one path for every server of the
+  // process, a folder emptied as each starts and removed when the last one stops.
   static std::string clientHome();
   // The folder that holds the server's own logs (error_log, access_log).
   std::string logDir() const;
@@ -106,6 +106,7 @@ class PrivateCupsd {
   void pointClientsHere();
   void restoreEnvironment();
   bool startOnce();
+  void releaseHome();
   std::vector<std::string> toolEnvironment() const;
 
   ServerSettings settings_;
@@ -113,6 +114,7 @@ class PrivateCupsd {
   pid_t pid_ = -1;
   int port_ = 0;
   bool routedEncryption_ = false;
+  bool holdsHome_ = false;
   std::map<std::string, std::string> captureDirs_;
   std::vector<std::pair<std::string, std::optional<std::string>>> savedEnvironment_;
 };
