@@ -3,6 +3,7 @@
 #include "platform/cups/cups_printers.h"
 #include "platform/cups/cups_spooler.h"
 #include "platform/toolkit/application.h"
+#include "platform/toolkit/keep_alive.h"
 
 // The window follows the window system's default placement; only its size is ours. The frame
 // is the window system's, so the client area is whatever remains of the outer size inside it.
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
     const batchcups::ThreadPasswordPrompt onThisThread(askOperator);
     batchcups::SpoolerSettings settings;
     settings.passwordPrompt = askOperator;
+    settings.keepAlive = toolkit::keepWindowsAlive;
     batchcups::CupsSpooler spooler(settings);
     batchcups::CupsPrinters printers;
     TForm1 form(spooler, printers);

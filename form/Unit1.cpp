@@ -9,6 +9,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/toolkit/application.h"
@@ -267,9 +268,27 @@ void TForm1::Button4Click() {
   close();
 }
 
+// The spooler keeps the window painted while it waits for the server, but the run takes no
+// input: the operator's keys and clicks are delivered once it has ended, and so is a close.
 void TForm1::Button3Click() {
+  running_ = true;
+  const std::unique_ptr<TForm1, void (*)(TForm1*)> ended(this, [](TForm1* form) {
+    form->running_ = false;
+    if (std::exchange(form->closeAsked_, false)) {
+      form->close();
+    }
+  });
   FormRunControls controls(*this);
   spool::runCopies(controls, spooler_, [this] { PrintListedFiles(); });
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  if (running_) {
+    closeAsked_ = true;
+    event->ignore();
+    return;
+  }
+  QWidget::closeEvent(event);
 }
 
 void TForm1::PrintListedFiles() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -64,6 +65,11 @@ class TForm1 : public QWidget {
   void Edit2Change();
   void Button5Click();
 
+ protected:
+  // A close asked for while a run lasts (the window manager's close button) waits for the run's
+  // end, so that no job is cut in half.
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   void PrintListedFiles();
 
@@ -78,6 +84,8 @@ class TForm1 : public QWidget {
   std::unique_ptr<toolkit::Printer> Printer1;
   spool::PosixFileOpener files_;
   QScrollArea* scrollArea_ = nullptr;
+  bool running_ = false;
+  bool closeAsked_ = false;
 };
 
 // The one instance, created by the entry.

@@ -458,6 +458,14 @@ std::vector<std::string> PrivateCupsd::toolEnvironment() const {
   return environmentWith({"CUPS_SERVER=" + socketPath(), "CUPS_ENCRYPTION=IfRequested"});
 }
 
+std::string PrivateCupsd::accessLog() const {
+  return readFile(fs::path(dir_) / "log" / "access_log");
+}
+
+std::string PrivateCupsd::spoolFolder() const {
+  return dir_ + "/spool";
+}
+
 void PrivateCupsd::start() {
   const fs::path dir = dir_;
   // cupsd as root runs backends as lp, which must reach the capture folders inside.

@@ -58,6 +58,11 @@ class PrivateCupsd {
   PrivateCupsd& operator=(const PrivateCupsd&) = delete;
 
   std::string socketPath() const;
+  // What the server has written to its access log so far (every request, with AccessLogLevel
+  // all among the settings).
+  std::string accessLog() const;
+  // Where the server keeps the documents of the jobs it holds (dNNNNN-001 for job NNNNN).
+  std::string spoolFolder() const;
   pid_t pid() const { return pid_; }
   // The TCP port on tcpAddress(); 0 when the server listens on its socket only.
   int port() const { return port_; }
