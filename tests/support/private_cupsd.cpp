@@ -687,6 +687,16 @@ std::string PrivateCupsd::addCaptureQueue(const std::string& name) {
   return capture.string();
 }
 
+void PrivateCupsd::startQueue(const std::string& name) {
+  const std::vector<std::string> argv = {"cupsenable", name};
+  const ToolResult result = runTool(argv);
+  // With a per-printer or per-user job limit reached, cupsd starts the printer and then answers
+  // "Quota limit reached." all the same.
+  if (result.status != 0 && result.output.find("client-error-not-possible") == std::string::npos) {
+    fail(joinedArgs(argv) + " failed (" + describeExit(result.status) + "): " + result.output);
+  }
+}
+
 void PrivateCupsd::setDefault(const std::string& name) {
   run({"lpadmin", "-d", name});
 }

@@ -82,6 +82,8 @@ class PrivateCupsd {
 
   // A queue whose jobs are captured by backend/capture; returns the capture folder.
   std::string addCaptureQueue(const std::string& name);
+  // Starts a stopped queue's printer (cupsenable).
+  void startQueue(const std::string& name);
   // Makes the queue the server's default destination (lpadmin -d).
   void setDefault(const std::string& name);
   // Runs a CUPS tool (cupsreject, lpadmin, lp, ...) against this server; throws with the tool's
