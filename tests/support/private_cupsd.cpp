@@ -689,7 +689,7 @@ std::string PrivateCupsd::addCaptureQueue(const std::string& name) {
 
 void PrivateCupsd::startQueue(const std::string& name) {
   const std::vector<std::string> argv = {"cupsenable", name};
-  const ToolResult result = runTool(argv);
+  const ToolResult result = runTool(argv, toolEnvironment());
   // With a per-printer or per-user job limit reached, cupsd starts the printer and then answers
   // "Quota limit reached." all the same.
   if (result.status != 0 && result.output.find("client-error-not-possible") == std::string::npos) {
