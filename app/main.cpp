@@ -1,3 +1,5 @@
+#include <memory>
+
 #include "app/password_prompt.h"
 #include "form/Unit1.h"
 #include "platform/cups/cups_printers.h"
@@ -14,10 +16,13 @@ int main(int argc, char** argv) {
     // own answer would read the terminal: the program would wait on a prompt nobody sees.
     const batchcups::PasswordPrompt askOperator =
         app::dialogPasswordPrompt([]() -> QWidget* { return Form1; });
-    // The printer box's enumeration calls libcups on this thread, outside the spooler.
-    const batchcups::ThreadPasswordPrompt onThisThread(askOperator);
+    // The printer box's enumeration calls libcups on this thread, outside the spooler. What the
+    // operator gives either is remembered for both.
+    const auto passwords = std::make_shared<batchcups::PasswordMemory>();
+    const batchcups::ThreadPasswordPrompt onThisThread(askOperator, passwords);
     batchcups::SpoolerSettings settings;
     settings.passwordPrompt = askOperator;
+    settings.passwords = passwords;
     settings.keepAlive = toolkit::keepWindowsAlive;
     batchcups::CupsSpooler spooler(settings);
     batchcups::CupsPrinters printers;

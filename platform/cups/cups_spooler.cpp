@@ -652,7 +652,16 @@ bool CupsPrinter::cancelJob(Clock::time_point deadline) {
 
 }  // namespace
 
-ThreadPasswordPrompt::ThreadPasswordPrompt(PasswordPrompt prompt) : prompt_(std::move(prompt)) {
+PasswordMemory::~PasswordMemory() {
+  if (given) {
+    std::fill(given->password.begin(), given->password.end(), '\0');
+  }
+}
+
+ThreadPasswordPrompt::ThreadPasswordPrompt(PasswordPrompt prompt,
+                                           std::shared_ptr<PasswordMemory> memory)
+    : prompt_(std::move(prompt)),
+      memory_(memory ? std::move(memory) : std::make_shared<PasswordMemory>()) {
   cupsSetPasswordCB2(&ThreadPasswordPrompt::answer, this);
 }
 
@@ -661,27 +670,34 @@ ThreadPasswordPrompt::~ThreadPasswordPrompt() {
   std::fill(given_.begin(), given_.end(), '\0');
 }
 
-const char* ThreadPasswordPrompt::answer(const char* prompt, http_t* /*http*/,
-                                         const char* /*method*/, const char* /*resource*/,
-                                         void* self) {
+const char* ThreadPasswordPrompt::answer(const char* prompt, http_t* http, const char* /*method*/,
+                                         const char* /*resource*/, void* self) {
   auto* installed = static_cast<ThreadPasswordPrompt*>(self);
-  if (!installed->prompt_) {
-    return nullptr;
+  std::optional<Credentials>& remembered = installed->memory_->given;
+  if (!remembered || !installed->offered_.insert(http).second) {
+    if (!installed->prompt_) {
+      return nullptr;
+    }
+    std::optional<Credentials> given =
+        installed->prompt_(prompt == nullptr ? "" : prompt, cupsUser());
+    if (!given) {
+      return nullptr;
+    }
+    if (remembered) {
+      std::fill(remembered->password.begin(), remembered->password.end(), '\0');
+    }
+    remembered = std::move(given);
+    installed->offered_.insert(http);
   }
-  std::optional<Credentials> given =
-      installed->prompt_(prompt == nullptr ? "" : prompt, cupsUser());
-  if (!given) {
-    return nullptr;
-  }
-  cupsSetUser(given->user.c_str());
+  cupsSetUser(remembered->user.c_str());
   std::fill(installed->given_.begin(), installed->given_.end(), '\0');
-  installed->given_ = std::move(given->password);
+  installed->given_ = remembered->password;
   return installed->given_.c_str();
 }
 
 CupsSpooler::CupsSpooler(SpoolerSettings settings)
     : settings_(std::move(settings)),
-      passwords_(std::make_shared<PasswordMemory>()),
+      passwords_(settings_.passwords ? settings_.passwords : std::make_shared<PasswordMemory>()),
       session_(std::make_shared<ServerSession>()) {}
 
 CupsSpooler::CupsSpooler(std::chrono::milliseconds bound)

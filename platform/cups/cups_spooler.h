@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -37,19 +38,34 @@ using PasswordPrompt =
 // server: the caller's chance to keep its window painted and answering.
 using KeepAlive = std::function<void()>;
 
+// What the operator gave when a server last asked for a password: held in memory for the
+// program's life, so that neither a new connection nor the printer box asks again, and never
+// written anywhere.
+struct PasswordMemory {
+  PasswordMemory() = default;
+  ~PasswordMemory();
+  PasswordMemory(const PasswordMemory&) = delete;
+  PasswordMemory& operator=(const PasswordMemory&) = delete;
+  std::optional<Credentials> given;
+};
+
 struct SpoolerSettings {
   std::chrono::milliseconds bound = kDefaultServerBound;
   std::chrono::milliseconds stallBound = kDefaultStallBound;
   KeepAlive keepAlive;
   // Without one, a request the server refuses for want of a password fails.
   PasswordPrompt passwordPrompt;
+  // Shared with the ThreadPasswordPrompt of the window's thread; the spooler keeps its own when
+  // none is given.
+  std::shared_ptr<PasswordMemory> passwords;
 };
 
 // Makes `prompt` libcups's password callback on the calling thread while it lives, for the
 // libcups calls made outside the spooler, so that libcups never reads the terminal.
 class ThreadPasswordPrompt {
  public:
-  explicit ThreadPasswordPrompt(PasswordPrompt prompt);
+  explicit ThreadPasswordPrompt(PasswordPrompt prompt,
+                                std::shared_ptr<PasswordMemory> memory = nullptr);
   ~ThreadPasswordPrompt();
   ThreadPasswordPrompt(const ThreadPasswordPrompt&) = delete;
   ThreadPasswordPrompt& operator=(const ThreadPasswordPrompt&) = delete;
@@ -58,13 +74,16 @@ class ThreadPasswordPrompt {
   static const char* answer(const char* prompt, http_t* http, const char* method,
                             const char* resource, void* self);
   PasswordPrompt prompt_;
+  std::shared_ptr<PasswordMemory> memory_;
+  // The connections already offered the remembered password: one that asks again is refused it,
+  // and the operator is asked.
+  std::set<http_t*> offered_;
   std::string given_;
 };
 
 // What a spooler keeps between opens: its connection to the server, the destinations it has
 // looked up, and the thread its libcups calls run on.
 struct ServerSession;
-struct PasswordMemory;
 
 // The spooler on the print server that libcups finds (CUPS_SERVER, client.conf): every document
 // becomes one raw job on the named destination, its bytes passed unchanged.

@@ -41,12 +41,6 @@ struct ClientSettings {
 
 }  // namespace
 
-PasswordMemory::~PasswordMemory() {
-  if (given) {
-    wipe(given->password);
-  }
-}
-
 ServerThread::ServerThread(KeepAlive keepAlive, PasswordPrompt prompt,
                            std::shared_ptr<PasswordMemory> memory)
     : keepAlive_(std::move(keepAlive)), prompt_(std::move(prompt)), memory_(std::move(memory)) {

@@ -17,13 +17,6 @@ typedef struct _http_s http_t;
 
 namespace batchcups {
 
-// What the operator gave when the server last asked for a password: kept in memory for the
-// program's life, so that a new connection does not ask again, and never written anywhere.
-struct PasswordMemory {
-  ~PasswordMemory();
-  std::optional<Credentials> given;
-};
-
 // Runs libcups calls on a thread of its own while the thread that asks for them keeps the window
 // alive and answers the server's password requests. So libcups may wait on the server for as
 // long as the call's deadline allows, in one wait if it likes, and the window is still painted

@@ -168,10 +168,12 @@ class PasswordInWindow : public testing::Test {
     TForm1* window = nullptr;
     const batchcups::PasswordPrompt prompt =
         app::dialogPasswordPrompt([&window]() -> QWidget* { return window; });
-    const batchcups::ThreadPasswordPrompt onThisThread(prompt);
+    const auto passwords = std::make_shared<batchcups::PasswordMemory>();
+    const batchcups::ThreadPasswordPrompt onThisThread(prompt, passwords);
     batchcups::SpoolerSettings settings;
     settings.bound = bound;
     settings.passwordPrompt = prompt;
+    settings.passwords = passwords;
     batchcups::CupsSpooler spooler(settings);
     batchcups::CupsPrinters printers;
     TForm1 form(spooler, printers);
@@ -289,7 +291,8 @@ TEST_F(PasswordInWindow, AnOperatorSlowerThanTheServersBoundStillPrints) {
 }
 
 // The printer box is filled by libcups calls on the window's thread, outside the CUPS layer's
-// run: the prompt that the program installs for that thread asks through the same dialog.
+// run: the prompt that the program installs for that thread asks through the same dialog, and
+// what the operator gave for the list is remembered for the default.
 TEST(PasswordForThePrinterBox, TheServersListIsHadThroughTheDialog) {
   const SystemUser user;
   testing_support::ServerSettings settings = askingServer();
@@ -304,14 +307,19 @@ TEST(PasswordForThePrinterBox, TheServersListIsHadThroughTheDialog) {
   server.setDefault(kQueue);
 
   const Operator op(user, {Answer::Right, Answer::Right, Answer::Right});
-  const batchcups::ThreadPasswordPrompt onThisThread(
-      app::dialogPasswordPrompt([]() -> QWidget* { return nullptr; }));
-  batchcups::CupsSpooler spooler;
+  const batchcups::PasswordPrompt prompt =
+      app::dialogPasswordPrompt([]() -> QWidget* { return nullptr; });
+  const auto passwords = std::make_shared<batchcups::PasswordMemory>();
+  const batchcups::ThreadPasswordPrompt onThisThread(prompt, passwords);
+  batchcups::SpoolerSettings spoolerSettings;
+  spoolerSettings.passwordPrompt = prompt;
+  spoolerSettings.passwords = passwords;
+  batchcups::CupsSpooler spooler(spoolerSettings);
   batchcups::CupsPrinters printers;
   TForm1 form(spooler, printers);
   EXPECT_EQ(form.ComboBox1->currentText(), kQueue);
   EXPECT_EQ(form.ComboBox1->count(), 1);
-  ASSERT_GE(op.asked().size(), 1U);
+  ASSERT_EQ(op.asked().size(), 1U) << "the list and the default ask once between them";
   EXPECT_EQ(op.asked()[0].prefilledUser.toStdString(), loginName());
 }
 

@@ -59,7 +59,7 @@ struct Pause {
 class PausedAnswers : public ::testing::TestWithParam<Pause> {};
 
 TEST_P(PausedAnswers, AnAnswerThatPausesAfterItsHeaderIsStillHeard) {
-  constexpr std::size_t kFiles = 60;
+  constexpr std::size_t kFiles = 40;
   PrivateCupsd server;
   reliability::ServerRun run(server, "paused");
   std::vector<std::string> paths;
@@ -92,8 +92,8 @@ TEST_P(PausedAnswers, AnAnswerThatPausesAfterItsHeaderIsStillHeard) {
   }
 }
 
-// One answer in 25 paused for longer than libcups's old one-second wait slice, and one in 60
-// for three seconds.
+// One answer in 25 paused for longer than the one-second wait slice that libcups was once
+// given, and one in 60 for three seconds.
 INSTANTIATE_TEST_SUITE_P(BusyServer, PausedAnswers,
                          ::testing::Values(Pause{25, std::chrono::milliseconds(1500)},
                                            Pause{60, std::chrono::milliseconds(3000)}));
