@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -62,19 +63,26 @@ std::string tail(const std::string& path) {
   return s.size() > 400 ? s.substr(s.size() - 400) : s;
 }
 
-// Ends the child: it should already be on its way out; after the bound it is killed.
-int reap(pid_t pid, std::chrono::milliseconds bound) {
+// Ends the child: it should already be on its way out; after the bound it is killed. Gives its
+// status, or -1 when it had to be killed, and the processor time it used.
+int reap(pid_t pid, std::chrono::milliseconds bound, double& cpuSeconds) {
   const auto deadline = Clock::now() + bound;
   int status = 0;
-  while (::waitpid(pid, &status, WNOHANG) == 0) {
+  rusage usage{};
+  int result = 0;
+  while ((result = ::wait4(pid, &status, WNOHANG, &usage)) == 0) {
     if (Clock::now() > deadline) {
       ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
+      ::wait4(pid, &status, 0, &usage);
       return -1;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  return status;
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  return result == pid ? status : -1;
 }
 
 }  // namespace
@@ -166,7 +174,7 @@ StartUp startAndWaitUntilUp(const std::string& program,
   } else {
     ::kill(pid, SIGKILL);
   }
-  const int status = reap(pid, kQuitBound);
+  const int status = reap(pid, kQuitBound, result.cpuSeconds);
   ::close(fds[0]);
   if (failure.empty() && (status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0)) {
     failure = "the program did not end with exit code 0 when asked to quit";
