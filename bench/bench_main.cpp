@@ -34,6 +34,7 @@
 #include "bench/startup.h"
 #include "form/Unit1.h"
 #include "platform/cups/cups_spooler.h"
+#include "platform/toolkit/keep_alive.h"
 #include "platform/toolkit/text_bytes.h"
 #include "spool/print_run.h"
 #include "tests/printer/silent_server.h"
@@ -151,7 +152,10 @@ std::vector<double> runSide(Setting& s, const std::vector<std::string>& lines,
   controls.printerBox = kQueue;
   controls.folder = s.folder.path().string();
   controls.lines = lines;
-  batchcups::CupsSpooler spooler;
+  // As the program sets it up: the window system is served while the spooler waits.
+  batchcups::SpoolerSettings settings;
+  settings.keepAlive = toolkit::keepWindowsAlive;
+  batchcups::CupsSpooler spooler(settings);
   spool::PosixFileOpener files;
   const Clock::time_point start = Clock::now();
   spool::runPrintJob(controls, spooler, files);
