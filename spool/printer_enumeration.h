@@ -29,6 +29,12 @@ struct DefaultPrinterQuery {
   std::string errorText;
 };
 
+// The printers and the default as one look at the print system found them.
+struct PrinterLook {
+  std::vector<PrinterRecord> printers;
+  DefaultPrinterQuery defaultPrinter;
+};
+
 // What the printer object needs of the print system to list printers and find the default.
 class PrinterEnumeration {
  public:
@@ -38,6 +44,10 @@ class PrinterEnumeration {
   // Every printer, in the print system's order; empty when the enumeration fails.
   virtual std::vector<PrinterRecord> printers() = 0;
   virtual DefaultPrinterQuery defaultPrinter() = 0;
+  // The list and the default together, for a caller that needs both at once: a print system
+  // that can answer both in one look overrides it, so that a server that does not answer is
+  // waited for once, not twice.
+  virtual PrinterLook look() { return {printers(), defaultPrinter()}; }
   // The profile's "device" value ("name,driver,port"), asked only after a query that named
   // no printer; empty when there is none.
   virtual std::string profileDevice() = 0;

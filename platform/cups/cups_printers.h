@@ -1,8 +1,10 @@
 #pragma once
 
 #include <chrono>
-#include <optional>
+#include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "spool/printer_enumeration.h"
@@ -10,8 +12,8 @@
 namespace batchcups {
 
 // How long one look at the server's destinations may take before it counts as failed. libcups
-// alone waits one to two minutes on a server that does not answer, and the window is built
-// only after two such looks (the list, then the default).
+// alone waits one to two minutes on a server that does not answer; the window is built only
+// after its first look (the list and the default together).
 inline constexpr std::chrono::milliseconds kEnumerationBound{2'000};
 
 // The printers of the print server libcups finds: its destinations in the order it reports
@@ -21,23 +23,36 @@ inline constexpr std::chrono::milliseconds kEnumerationBound{2'000};
 class CupsPrinters final : public spool::PrinterEnumeration {
  public:
   explicit CupsPrinters(std::chrono::milliseconds bound = kEnumerationBound);
+  // Waits for the looks that outlived their deadline: each ends within a few seconds.
+  ~CupsPrinters() override;
+  CupsPrinters(const CupsPrinters&) = delete;
+  CupsPrinters& operator=(const CupsPrinters&) = delete;
 
   spool::PlatformFamily family() const override { return spool::PlatformFamily::NT; }
+  // Empty when the server cannot be reached or does not answer within the bound.
   std::vector<spool::PrinterRecord> printers() override;
-  // Names the default destination, or says there is none: no server, no answer within the
-  // bound, no destinations, or no destination marked as the default.
+  // Names the default destination; says there is none when the server answered and marked
+  // none (no destinations, or a default that is not one of them); and is a system error, with
+  // libcups's status or the connection's errno and its text, when the server could not be
+  // reached or did not answer within the bound.
   spool::DefaultPrinterQuery defaultPrinter() override;
+  // Both from one look, within one bound.
+  spool::PrinterLook look() override;
   // CUPS keeps no such profile value.
   std::string profileDevice() override { return {}; }
 
- private:
   struct Destinations {
     std::vector<std::string> names;
-    std::optional<std::string> defaultName;
+    spool::DefaultPrinterQuery defaultPrinter;
   };
-  Destinations destinations() const;
+
+ private:
+  struct Look;
+  Destinations destinations();
+  void joinFinished();
 
   std::chrono::milliseconds bound_ = kEnumerationBound;
+  std::vector<std::pair<std::shared_ptr<Look>, std::thread>> late_;
 };
 
 }  // namespace batchcups

@@ -48,7 +48,9 @@ Printer::Printer(spool::PrinterEnumeration& enumeration) : enumeration_(enumerat
 
 const std::vector<PrinterEntry>& Printer::printers() {
   if (!printers_) {
-    printers_ = printerEntries(enumeration_.family(), enumeration_.printers());
+    spool::PrinterLook look = enumeration_.look();
+    printers_ = printerEntries(enumeration_.family(), look.printers);
+    lookDefault_ = std::move(look.defaultPrinter);
   }
   return *printers_;
 }
@@ -64,14 +66,23 @@ void Printer::setPrinterIndex(int index) {
   if (index != -1 && (index < 0 || static_cast<std::size_t>(index) >= printers().size())) {
     throw EPrinter(kIndexOutOfRange);
   }
-  if (index_ == -1 || index == -1) {
+  if (index == -1) {
+    index_ = -1;
+    setToDefaultPrinter();
+  } else if (index_ == -1) {
     setToDefaultPrinter();
   }
   index_ = index;
 }
 
 std::string Printer::defaultPrinterName() {
-  const auto query = enumeration_.defaultPrinter();
+  spool::DefaultPrinterQuery query;
+  if (lookDefault_) {
+    query = std::move(*lookDefault_);
+    lookDefault_.reset();
+  } else {
+    query = enumeration_.defaultPrinter();
+  }
   switch (query.outcome) {
     case spool::DefaultPrinterQuery::Outcome::Named:
       return query.name;
@@ -85,10 +96,11 @@ std::string Printer::defaultPrinterName() {
   throw EPrinter(kNoDefaultPrinter);
 }
 
-// On the older family the first entry of a printer is the one for its first port.
+// On the older family the first entry of a printer is the one for its first port. The list
+// comes first, so that a list enumerated here lends its look's default to this lookup.
 void Printer::setToDefaultPrinter() {
-  const std::string name = defaultPrinterName();
   const auto& entries = printers();
+  const std::string name = defaultPrinterName();
   for (std::size_t i = 0; i < entries.size(); ++i) {
     if (sameName(entries[i].device.printer, name)) {
       index_ = static_cast<int>(i);

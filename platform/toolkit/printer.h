@@ -30,7 +30,10 @@ std::string osErrorMessage(int code, const std::string& text);
 
 // The printer list and the chosen printer. The list is enumerated once, at first use, and kept:
 // printers installed later show only in the next run. Index -1 means "the default printer, not
-// looked up yet"; every lookup asks the print system afresh.
+// looked up yet"; every lookup asks the print system afresh, except the first one after the
+// list was enumerated, which takes the default found in the same look: the list and its
+// default are one picture of the print system, and a server that does not answer is waited
+// for once, not twice, before the window opens.
 class Printer {
  public:
   explicit Printer(spool::PrinterEnumeration& enumeration);
@@ -40,7 +43,8 @@ class Printer {
   // EOSError when that lookup fails.
   int printerIndex();
   // -1 looks the default printer up and leaves the index at -1, so that the next query looks
-  // it up again; a position is taken as it is, after a lookup when the index stood at -1.
+  // it up again, whether or not the lookup failed; a position is taken as it is, after a
+  // lookup when the index stood at -1.
   void setPrinterIndex(int index);
 
  private:
@@ -49,6 +53,8 @@ class Printer {
 
   spool::PrinterEnumeration& enumeration_;
   std::optional<std::vector<PrinterEntry>> printers_;
+  // The default from the look that enumerated the list, until a lookup takes it.
+  std::optional<spool::DefaultPrinterQuery> lookDefault_;
   int index_ = -1;
 };
 

@@ -3,8 +3,10 @@
 #include <cups/cups.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "tests/printer/silent_server.h"
+#include "tests/printer/slow_relay.h"
 #include "tests/support/private_cupsd.h"
 
 namespace {
@@ -52,6 +55,8 @@ class ScopedVariable {
 // must see the same HOME.
 class QueuesEnvironment : public testing::Environment {
  public:
+  static const testing_support::PrivateCupsd& server() { return *server_; }
+
   void SetUp() override {
     server_ = std::make_unique<testing_support::PrivateCupsd>();
     for (const char* name : {"Zed", "alpha", "Beta"}) {
@@ -62,7 +67,7 @@ class QueuesEnvironment : public testing::Environment {
   void TearDown() override { server_.reset(); }
 
  private:
-  std::unique_ptr<testing_support::PrivateCupsd> server_;
+  static inline std::unique_ptr<testing_support::PrivateCupsd> server_;
 };
 
 const testing::Environment* const kQueues =
@@ -128,9 +133,13 @@ INSTANTIATE_TEST_SUITE_P(
                     DefaultSource{"NotAQueue", "Nowhere", {}, "", std::nullopt}),
     [](const auto& param) { return std::string(param.param.name); });
 
+// A server that answers with no queue has no default: that is not a failure.
 TEST(CupsPrintersEmpty, NoQueuesGiveNoPrintersAndNoDefault) {
   testing_support::PrivateCupsd server;
   batchcups::CupsPrinters printers;
+  const auto look = printers.look();
+  EXPECT_TRUE(look.printers.empty());
+  EXPECT_EQ(look.defaultPrinter.outcome, Outcome::NoDefault);
   EXPECT_TRUE(printers.printers().empty());
   EXPECT_EQ(printers.defaultPrinter().outcome, Outcome::NoDefault);
 }
@@ -147,25 +156,62 @@ class ScopedServer {
   ScopedVariable variable_;
 };
 
-TEST(CupsPrintersUnreachable, NoServerGivesNoPrintersAndNoDefault) {
-  const ScopedServer server("/nonexistent/batchspool-no-server");
-  batchcups::CupsPrinters printers;
-  EXPECT_TRUE(printers.printers().empty());
-  EXPECT_EQ(printers.defaultPrinter().outcome, Outcome::NoDefault);
+double seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
 }
 
-// The window is built after one listing and one default lookup; it must be up within 10 s.
-TEST(CupsPrintersUnreachable, ServerThatNeverAnswersIsGivenUpWithinTheBound) {
+// No server to connect to: the errno libcups gives the failed connection (EHOSTDOWN once every
+// address has failed), and its text.
+TEST(CupsPrintersUnreachable, NoServerIsASystemErrorWithTheConnectionsErrno) {
+  const ScopedServer server("/nonexistent/batchspool-no-server");
+  batchcups::CupsPrinters printers;
+  for (const auto& query : {printers.look().defaultPrinter, printers.defaultPrinter()}) {
+    EXPECT_EQ(query.outcome, Outcome::SystemError);
+    EXPECT_EQ(query.errorCode, EHOSTDOWN);
+    EXPECT_EQ(query.errorText, std::strerror(EHOSTDOWN));
+  }
+  EXPECT_TRUE(printers.printers().empty());
+}
+
+// A server that takes the connection and never answers: the look waits out its whole bound,
+// no less (a slow server still gets all of it) and little more, and is a system error with
+// libcups's status, never "no default printer".
+TEST(CupsPrintersUnreachable, ServerThatNeverAnswersIsASystemErrorAtTheBound) {
   const testing_support::SilentServer silent;
   const ScopedServer server(silent.path());
   batchcups::CupsPrinters printers;
   const auto start = Clock::now();
-  EXPECT_TRUE(printers.printers().empty());
-  EXPECT_EQ(printers.defaultPrinter().outcome, Outcome::NoDefault);
+  const auto look = printers.look();
   const auto took = Clock::now() - start;
-  EXPECT_LT(took, std::chrono::seconds(8)) << std::chrono::duration<double>(took).count() << " s";
-  std::cout << "listing and default lookup against a silent server: "
-            << std::chrono::duration<double>(took).count() << " s\n";
+  std::cout << "one look at a silent server: " << seconds(took) << " s, status "
+            << look.defaultPrinter.errorCode << " \"" << look.defaultPrinter.errorText << "\"\n";
+  EXPECT_TRUE(look.printers.empty());
+  EXPECT_EQ(look.defaultPrinter.outcome, Outcome::SystemError);
+  EXPECT_NE(look.defaultPrinter.errorCode, 0);
+  EXPECT_FALSE(look.defaultPrinter.errorText.empty());
+  EXPECT_GE(took, batchcups::kEnumerationBound);
+  EXPECT_LT(took, batchcups::kEnumerationBound + std::chrono::milliseconds(400));
+
+  const auto again = Clock::now();
+  EXPECT_EQ(printers.defaultPrinter().outcome, Outcome::SystemError);
+  EXPECT_LT(Clock::now() - again, batchcups::kEnumerationBound + std::chrono::milliseconds(400));
+}
+
+// A server that pauses between each answer's header and its body, for longer than a short
+// wait but well within the bound (a busy cupsd saving its state files), is still heard.
+TEST(CupsPrintersSlowServer, PauseBeforeEachAnswersBodyWithinTheBoundIsWaitedFor) {
+  const testing_support::SlowRelay relay(QueuesEnvironment::server().socketPath(),
+                                         std::chrono::milliseconds(500));
+  const ScopedServer server(relay.path());
+  batchcups::CupsPrinters printers;
+  const auto start = Clock::now();
+  const auto look = printers.look();
+  std::cout << "one look through a relay holding each body back 0.5 s: "
+            << seconds(Clock::now() - start) << " s\n";
+  EXPECT_EQ(names(look.printers), (std::vector<std::string>{"alpha", "Beta", "Zed"}));
+  EXPECT_EQ(look.defaultPrinter.outcome, Outcome::Named);
+  EXPECT_EQ(look.defaultPrinter.name, "Zed");
+  EXPECT_GE(relay.heldBack(), 2);
 }
 
 }  // namespace

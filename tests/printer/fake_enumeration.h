@@ -16,6 +16,7 @@ class FakeEnumeration final : public spool::PrinterEnumeration {
   spool::DefaultPrinterQuery query = {spool::DefaultPrinterQuery::Outcome::Named, "Printer", 0, ""};
   std::string device;
 
+  int looks = 0;
   int listings = 0;
   int defaultQueries = 0;
   int profileReads = 0;
@@ -28,6 +29,10 @@ class FakeEnumeration final : public spool::PrinterEnumeration {
   spool::DefaultPrinterQuery defaultPrinter() override {
     ++defaultQueries;
     return query;
+  }
+  spool::PrinterLook look() override {
+    ++looks;
+    return PrinterEnumeration::look();
   }
   std::string profileDevice() override {
     ++profileReads;

@@ -225,6 +225,41 @@ TEST_F(PrinterIndex, PositionAfterMinusOneLooksUpFirstAndAFailureKeepsMinusOne) 
   EXPECT_EQ(printers.defaultQueries, 2);
 }
 
+// A failed lookup for -1 still leaves the index at -1: the next pick from the list looks the
+// default up again and reports its failure again, instead of passing as a plain position.
+TEST_F(PrinterIndex, MinusOneStaysMinusOneWhenItsLookupFails) {
+  printer.setPrinterIndex(2);
+  const int before = printers.defaultQueries;
+  printers.query = {Outcome::SystemError, "", 1283, "Service Unavailable"};
+  EXPECT_THROW(printer.setPrinterIndex(-1), toolkit::EOSError);
+  EXPECT_EQ(printers.defaultQueries, before + 1);
+  EXPECT_THROW(printer.setPrinterIndex(0), toolkit::EOSError);
+  EXPECT_EQ(printers.defaultQueries, before + 2);
+  EXPECT_THROW(printer.printerIndex(), toolkit::EOSError);  // still -1
+  printers.query = named("C");
+  printer.setPrinterIndex(0);
+  EXPECT_EQ(printer.printerIndex(), 0);
+  EXPECT_EQ(printers.defaultQueries, before + 4);
+}
+
+// The list and the first default lookup come from one look; later lookups ask afresh.
+TEST_F(PrinterIndex, FirstLookupTakesTheDefaultOfTheListsLook) {
+  printer.printers();
+  EXPECT_EQ(printers.looks, 1);
+  printers.query = named("C");  // changed after the look: the first lookup still sees B
+  EXPECT_EQ(printer.printerIndex(), 1);
+  printer.setPrinterIndex(-1);
+  EXPECT_EQ(printer.printerIndex(), 2);
+  EXPECT_EQ(printers.looks, 1);
+  EXPECT_EQ(printers.listings, 1);
+}
+
+TEST_F(PrinterIndex, LookupBeforeTheListEnumeratesItInTheSameLook) {
+  EXPECT_EQ(printer.printerIndex(), 1);
+  EXPECT_EQ(printers.looks, 1);
+  EXPECT_EQ(printers.defaultQueries, 1);
+}
+
 TEST_F(PrinterIndex, PositionOutsideTheListIsRefused) {
   EXPECT_THROW(printer.setPrinterIndex(3), toolkit::EPrinter);
   EXPECT_THROW(printer.setPrinterIndex(-2), toolkit::EPrinter);
