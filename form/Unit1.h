@@ -74,6 +74,7 @@ class TForm1 : public QWidget {
   void PrintListedFiles();
 
   void buildControls(QWidget* client);
+  void describeForScreenReaders();
   void setTabOrder();
   void wireEvents();
 

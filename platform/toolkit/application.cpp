@@ -5,8 +5,6 @@
 #include <QMessageBox>
 #include <QWindow>
 
-#include "platform/toolkit/exceptions.h"
-
 namespace toolkit {
 namespace {
 
@@ -20,6 +18,24 @@ int& withoutScaling(int& argc) {
   qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
   return argc;
 }
+
+// Qt takes options of its own from the command line it is given (-platform, -stylesheet,
+// -reverse, ...). The program takes none, so Qt is given the program's name alone; the
+// environment variables that Qt reads still count.
+struct ProgramNameOnly {
+  int argc = 1;
+  char* argv[2] = {nullptr, nullptr};
+};
+
+ProgramNameOnly& programNameOnly(char** argv) {
+  static char fallback[] = "batchspool";
+  static ProgramNameOnly line;
+  line.argv[0] = argv != nullptr && argv[0] != nullptr ? argv[0] : fallback;
+  return line;
+}
+
+// What the error box says of an exception that is no std::exception.
+const char* const kUnknownException = "Unknown exception";
 
 void showErrorBox(const QString& title, const QString& text) {
   QMessageBox box(QMessageBox::Critical, title, text, QMessageBox::Ok);
@@ -53,8 +69,8 @@ QString errorBoxText(const QString& message) {
   return message;
 }
 
-Application::Application(int& argc, char** argv)
-    : QApplication(withoutScaling(argc), argv),
+Application::Application(int& /*argc*/, char** argv)
+    : QApplication(withoutScaling(programNameOnly(argv).argc), programNameOnly(argv).argv),
       title_(titleFromProgramPath(QCoreApplication::applicationFilePath())),
       errorSink_(showErrorBox) {}
 
@@ -63,27 +79,36 @@ Application* Application::current() {
 }
 
 void Application::showException(const std::exception& error) const {
-  errorSink_(title_, errorBoxText(QString::fromUtf8(error.what())));
+  showMessage(error.what());
+}
+
+void Application::showMessage(const char* message) const {
+  errorSink_(title_, errorBoxText(QString::fromUtf8(message)));
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
-  } catch (const Exception& error) {
+  } catch (const std::exception& error) {
     showException(error);
-    return true;
+  } catch (...) {
+    showMessage(kUnknownException);
   }
+  return true;
 }
 
 void guarded(const std::function<void()>& fn) {
+  Application* app = Application::current();
+  if (app == nullptr) {
+    fn();
+    return;
+  }
   try {
     fn();
-  } catch (const Exception& error) {
-    if (Application* app = Application::current()) {
-      app->showException(error);
-      return;
-    }
-    throw;
+  } catch (const std::exception& error) {
+    app->showException(error);
+  } catch (...) {
+    app->showMessage(kUnknownException);
   }
 }
 

@@ -17,8 +17,10 @@ QString titleFromProgramPath(const QString& programPath);
 // character (in UTF-8) lies above "." (0x2E).
 QString errorBoxText(const QString& message);
 
-// The application object. It shows a toolkit exception that escapes an event handler in the
-// error box and goes on, since an exception that crosses Qt's event loop is undefined.
+// The application object. It shows any exception that escapes an event handler in the error
+// box and goes on (a std::bad_alloc from a huge list as much as the toolkit's own), since an
+// exception that crosses Qt's event loop is undefined. Qt is given no option from the command
+// line: the program takes none.
 class Application : public QApplication {
   Q_OBJECT
 
@@ -36,6 +38,7 @@ class Application : public QApplication {
   void setErrorSink(ErrorSink sink) { errorSink_ = std::move(sink); }
   // Shows the exception's message (UTF-8) in the error box.
   void showException(const std::exception& error) const;
+  void showMessage(const char* message) const;
 
   bool notify(QObject* receiver, QEvent* event) override;
 
@@ -44,8 +47,9 @@ class Application : public QApplication {
   ErrorSink errorSink_;
 };
 
-// Runs fn; a toolkit exception escaping it is shown in the running application's error box.
-// The form's creation handler and the entry's start-up go through this.
+// Runs fn; any exception escaping it is shown in the running application's error box, and the
+// program goes on. Without an application object it passes through. The form's creation
+// handler, every handler of the form and the entry's start-up go through this.
 void guarded(const std::function<void()>& fn);
 
 // Shows a top-level window whose outer size, frame and title bar included, is `outer`: the

@@ -1,5 +1,7 @@
 #include "platform/toolkit/combo_box.h"
 
+#include <limits>
+
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QSignalBlocker>
@@ -71,6 +73,8 @@ ComboBox::ComboBox(QWidget* parent) : QComboBox(parent) {
   setMaxVisibleItems(8);
   edit_ = new CompletingEdit(*this);
   setLineEdit(edit_);
+  // No length limit: a longer name would be cut, and the run would use the cut one.
+  edit_->setMaxLength(std::numeric_limits<int>::max());
   // Completion is ours; and the box must not pick an entry by itself when editing finishes.
   setCompleter(nullptr);
   disconnect(edit_, &QLineEdit::editingFinished, this, nullptr);

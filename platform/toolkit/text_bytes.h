@@ -12,4 +12,12 @@ namespace toolkit {
 QString fromBytes(std::string_view bytes);
 std::string toBytes(const QString& text);
 
+// One line of a text pane (the file list, the messages): fromBytes, with every character at
+// which the pane would break the line (LF, CR, U+2028, U+2029, U+FDD0, U+FDD1) kept as the
+// escapes of its UTF-8 bytes instead, like bytes that are not UTF-8. So an entry whose name
+// holds one stays one line, and toBytes gives its bytes back.
+QString lineFromBytes(std::string_view bytes);
+// The same for a text already at hand (a path a dialog gave).
+QString asOneLine(const QString& text);
+
 }  // namespace toolkit

@@ -87,7 +87,7 @@ bool isLowSurrogate(char16_t c) {
   return c >= 0xDC00 && c <= 0xDFFF;
 }
 bool isEscape(char16_t c) {
-  return c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF;
+  return c >= kEscapeBase && c <= kEscapeBase + 0xFF;
 }
 
 }  // namespace

@@ -11,8 +11,10 @@ namespace toolkit {
 // their bytes, so decodeEscaped(encodeEscaped(b)) == b for any bytes b.
 std::u16string decodeEscaped(std::string_view bytes);
 
-// UTF-16 to bytes: characters as UTF-8, the escape surrogates as the bytes they stand for. Any
-// other lone surrogate (which no decoding produces) is written as its three-byte form.
+// UTF-16 to bytes: characters as UTF-8, the escape surrogates as the bytes they stand for. Every
+// lone U+DC00 + byte stands for its byte, U+DC00..U+DC7F included, which decoding never yields
+// but a text pane uses to keep a line break inside one line (see lineFromBytes). Any other lone
+// surrogate is written as its three-byte form.
 std::string encodeEscaped(std::u16string_view text);
 
 }  // namespace toolkit

@@ -6,6 +6,8 @@
 #include <QTest>
 #include <QWidget>
 #include <QWindow>
+#include <new>
+#include <stdexcept>
 
 #include "platform/toolkit/application.h"
 #include "platform/toolkit/exceptions.h"
@@ -71,16 +73,37 @@ TEST(ApplicationObject, ShowsAToolkitExceptionFromEventDeliveryAndGoesOn) {
   EXPECT_EQ(toolkit::Application::current()->title(), QStringLiteral("gui_tests"));
 }
 
-TEST(ApplicationObject, GuardShowsToolkitExceptionsAndLetsOthersThrough) {
+TEST(ApplicationObject, GuardShowsEveryExceptionAndGoesOn) {
   testing_support::ErrorBoxes errors;
   bool after = false;
   toolkit::guarded([] { throw toolkit::Exception("from start-up"); });
+  toolkit::guarded([] { throw std::logic_error("not the toolkit's"); });
+  toolkit::guarded([] { throw std::bad_alloc(); });
   toolkit::guarded([&] { after = true; });
   EXPECT_TRUE(after);
-  ASSERT_EQ(errors.boxes().size(), 1U);
+  ASSERT_EQ(errors.boxes().size(), 3U);
   EXPECT_EQ(errors.boxes()[0].text, QStringLiteral("from start-up."));
-  EXPECT_THROW(toolkit::guarded([] { throw std::logic_error("not the toolkit's"); }),
-               std::logic_error);
+  EXPECT_EQ(errors.boxes()[1].text, QStringLiteral("not the toolkit's."));
+  EXPECT_EQ(errors.boxes()[2].text, QStringLiteral("std::bad_alloc."));
+}
+
+class StdThrower : public QObject {
+ public:
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::User) {
+      throw std::runtime_error("out of paper");
+    }
+    return QObject::event(e);
+  }
+};
+
+TEST(ApplicationObject, ShowsAnyExceptionFromEventDelivery) {
+  testing_support::ErrorBoxes errors;
+  StdThrower thrower;
+  QEvent event(QEvent::User);
+  EXPECT_TRUE(QCoreApplication::sendEvent(&thrower, &event));
+  ASSERT_EQ(errors.boxes().size(), 1U);
+  EXPECT_EQ(errors.boxes()[0].text, QStringLiteral("out of paper."));
 }
 
 // The offscreen platform draws a frame of its own, known from the start.

@@ -1,6 +1,7 @@
 // For `./dev run` on a machine where no print server answers: a private cupsd with one queue,
 // "demo", as the machine's default, whose jobs land as files in a folder named on stdout; then
-// the program, pointed at it. The server goes when the program ends.
+// the program, pointed at it, with the arguments given after it. The server goes when the
+// program ends.
 #include <spawn.h>
 #include <sys/wait.h>
 
@@ -13,8 +14,8 @@
 extern char** environ;
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "usage: " << argv[0] << " PROGRAM\n";
+  if (argc < 2) {
+    std::cerr << "usage: " << argv[0] << " PROGRAM [ARGS...]\n";
     return 2;
   }
   try {
@@ -25,8 +26,7 @@ int main(int argc, char** argv) {
               << "jobs sent to demo are written to " << capture << "\n"
               << std::flush;
     pid_t pid = -1;
-    char* const args[] = {argv[1], nullptr};
-    if (posix_spawn(&pid, argv[1], nullptr, nullptr, args, environ) != 0) {
+    if (posix_spawn(&pid, argv[1], nullptr, nullptr, argv + 1, environ) != 0) {
       std::cerr << "cannot start " << argv[1] << "\n";
       return 1;
     }

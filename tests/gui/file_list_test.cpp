@@ -248,6 +248,54 @@ TEST_F(FileListTest, BothButtonsShareTheDialogsLastName) {
   EXPECT_EQ(lines(form_.Memo2), Lines{"r"});
 }
 
+// Names may hold characters at which a text pane breaks its lines (a list in UTF-8 may hold
+// U+2028, U+2029, U+FDD0, U+FDD1; a picked file's name even a line feed or carriage return).
+// Each still stays one entry of the pane, and the run looks for, and prints, exactly the files
+// the entries name; each message about one stays one line.
+TEST_F(FileListTest, EntriesHoldingLineBreakingCharactersStayOneEntryEach) {
+  const Lines listed = {
+      "a\xe2\x80\xa8"
+      "b.prn",
+      "c\xe2\x80\xa9"
+      "d.prn",
+      "e\xef\xb7\x90.prn", "f\xef\xb7\x91.prn"};
+  const std::string picked = "g\nh\ri.prn";
+  std::string listBytes;
+  for (const std::string& name : listed) {
+    listBytes += name + "\n";
+  }
+  Lines all = listed;
+  all.push_back(picked);
+  for (const std::string& name : all) {
+    write("jobs/" + toolkit::fromBytes(name), "%!PS " + name);
+  }
+  fileAnswers_ = {write("jobs/list.lst", listBytes), toolkit::fromBytes("/elsewhere/" + picked)};
+
+  form_.Button1->click();
+  EXPECT_EQ(form_.Memo2->blockCount(), 4);
+  form_.Button5->click();
+  EXPECT_EQ(form_.Memo2->blockCount(), 5);
+
+  form_.Button3->click();
+  ASSERT_EQ(spooler_.jobs.size(), all.size()) << form_.Memo1->toPlainText().toStdString();
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    EXPECT_EQ(spooler_.jobs[i].name, toolkit::toBytes(folderOf("jobs")) + all[i]);
+    EXPECT_EQ(spooler_.jobs[i].bytes, "%!PS " + all[i]);
+  }
+  // "printer name : ..." and one "manage ..." per file, each a line of its own.
+  EXPECT_EQ(form_.Memo1->blockCount(), 1 + static_cast<int>(all.size()));
+}
+
+// "a", LF, LF is the entry "a" and an empty one: the empty entry stays a line of the pane, and
+// a file added then goes below it.
+TEST_F(FileListTest, EmptyLastEntryOfAListStaysAndAnAddedFileGoesBelowIt) {
+  fileAnswers_ = {write("jobs/list.lst", "a\n\n"), QStringLiteral("/elsewhere/b.prn")};
+  form_.Button1->click();
+  EXPECT_EQ(lines(form_.Memo2), (Lines{"a", "", ""}));
+  form_.Button5->click();
+  EXPECT_EQ(lines(form_.Memo2), (Lines{"a", "", "b.prn"}));
+}
+
 // Qt's own dialogs, driven through their widgets while they run modally.
 class RealDialogTest : public FileListTest {
  protected:

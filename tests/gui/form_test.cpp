@@ -2,12 +2,21 @@
 // exceptions out of handlers, closing.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
 #include <QFontInfo>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <exception>
+#include <limits>
+#include <new>
+#include <stdexcept>
+#include <vector>
 
 #include "form/Unit1.h"
 #include "platform/toolkit/exceptions.h"
@@ -109,7 +118,16 @@ TEST_F(FormTest, EveryControlHasItsKindPlaceSizeCaptionAndColour) {
     ASSERT_NE(w, nullptr);
     EXPECT_TRUE(isOfKind(w, row.kind));
     EXPECT_EQ(w->parentWidget(), client);
-    EXPECT_EQ(w->geometry(), row.geometry);
+    if (row.kind == Kind::Label) {
+      // A label stands at its place and takes its caption's size in the font it shows.
+      const QFontMetrics metrics(w->font());
+      EXPECT_EQ(w->pos(), row.geometry.topLeft());
+      EXPECT_EQ(w->size(), w->sizeHint());
+      EXPECT_GE(w->width(), metrics.horizontalAdvance(QString::fromUtf8(row.caption)));
+      EXPECT_GE(w->height(), metrics.height());
+    } else {
+      EXPECT_EQ(w->geometry(), row.geometry);
+    }
     EXPECT_EQ(shownText(w, row.kind), QString::fromUtf8(row.caption));
     EXPECT_EQ(w->font().pixelSize(), 15);
     EXPECT_EQ(QFontInfo(w->font()).family(), QStringLiteral("IPAPGothic"));
@@ -121,6 +139,75 @@ TEST_F(FormTest, EveryControlHasItsKindPlaceSizeCaptionAndColour) {
       EXPECT_EQ(w->palette().color(QPalette::WindowText), black ? QColor(Qt::black) : windowText);
     }
   }
+}
+
+// Nothing cuts a typed or pasted text: the printer box's name goes to the run whole.
+TEST_F(FormTest, NoEditOrBoxLimitsTheLengthOfItsText) {
+  for (const QLineEdit* edit :
+       {form_.Edit1, form_.Edit2, form_.Edit3, form_.ComboBox1->lineEdit()}) {
+    EXPECT_EQ(edit->maxLength(), std::numeric_limits<int>::max())
+        << edit->objectName().toStdString();
+  }
+  const QString longName(40'000, u'p');
+  QGuiApplication::clipboard()->setText(longName);
+  form_.ComboBox1->lineEdit()->selectAll();
+  QTest::keyClick(form_.ComboBox1->lineEdit(), Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(form_.ComboBox1->currentText().size(), longName.size());
+  EXPECT_EQ(form_.ComboBox1->currentText(), longName);
+}
+
+// A screen reader announces every control the operator can reach by a name that says what it
+// is: the fields by their labels, the browse buttons and the spinner's arrows by what they do.
+TEST_F(FormTest, EveryReachableControlHasANameForScreenReaders) {
+  const auto name = [](QWidget* w) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(w);
+    return accessible != nullptr ? accessible->text(QAccessible::Name) : QString();
+  };
+  std::vector<QWidget*> reachable;
+  for (QWidget* w : form_.findChildren<QWidget*>()) {
+    if ((w->focusPolicy() & Qt::TabFocus) != 0 && w->isEnabled() && w->window() == &form_) {
+      reachable.push_back(w);
+    }
+  }
+  reachable.push_back(form_.UpDown1->upButton());
+  reachable.push_back(form_.UpDown1->downButton());
+  EXPECT_GE(reachable.size(), 13u);
+  for (QWidget* w : reachable) {
+    EXPECT_FALSE(name(w).trimmed().isEmpty())
+        << w->metaObject()->className() << " " << w->objectName().toStdString();
+  }
+
+  const struct {
+    QLabel* label;
+    QWidget* field;
+  } buddies[] = {{form_.Label6, form_.Edit3},     {form_.Label7, form_.Edit1},
+                 {form_.Label2, form_.ComboBox1}, {form_.Label4, form_.Edit2},
+                 {form_.Label5, form_.Memo2},     {form_.Label3, form_.Memo1},
+                 {form_.Label8, form_.Button5}};
+  for (const auto& b : buddies) {
+    SCOPED_TRACE(b.field->objectName().toStdString());
+    EXPECT_EQ(b.label->buddy(), b.field);
+    // The label is what the accessibility interface reports as labelling the field.
+    bool labelled = false;
+    for (const auto& [other, relation] :
+         QAccessible::queryAccessibleInterface(b.field)->relations(QAccessible::Label)) {
+      labelled = labelled || other->object() == b.label;
+    }
+    EXPECT_TRUE(labelled);
+    if (qobject_cast<QLineEdit*>(b.field) != nullptr ||
+        qobject_cast<QPlainTextEdit*>(b.field) != nullptr) {
+      EXPECT_EQ(name(b.field), b.label->text());
+    }
+  }
+  // The printer box's own name is its text, as Qt gives it on this platform; the edit field
+  // inside it, where the focus is, is named by the label.
+  EXPECT_EQ(name(form_.ComboBox1->lineEdit()), form_.Label2->text());
+  const QStringList browse = {name(form_.Button1), name(form_.Button2), name(form_.Button5)};
+  for (const QString& n : browse) {
+    EXPECT_NE(n, QStringLiteral("参照"));
+    EXPECT_EQ(browse.count(n), 1) << n.toStdString();
+  }
+  EXPECT_NE(name(form_.UpDown1->upButton()), name(form_.UpDown1->downButton()));
 }
 
 TEST_F(FormTest, WindowPropertiesAndFixedClientArea) {
@@ -205,7 +292,12 @@ TEST_F(FormTest, SmallerWindowScrollsAndLeavesControlsInPlace) {
   form_.scrollArea()->verticalScrollBar()->setValue(100);
   for (const ControlRow& row : kControls) {
     SCOPED_TRACE(row.name);
-    EXPECT_EQ(control(row.name)->geometry(), row.geometry);
+    if (row.kind == Kind::Label) {
+      EXPECT_EQ(control(row.name)->pos(), row.geometry.topLeft());
+      EXPECT_EQ(control(row.name)->size(), control(row.name)->sizeHint());
+    } else {
+      EXPECT_EQ(control(row.name)->geometry(), row.geometry);
+    }
   }
   EXPECT_EQ(form_.scrollArea()->widget()->size(), QSize(741, 553));
   EXPECT_EQ(form_.Memo1->mapTo(&form_, QPoint(0, 0)), QPoint(264, 248 - 100));
@@ -228,6 +320,34 @@ TEST_F(FormTest, ToolkitExceptionFromAHandlerIsShownAndTheProgramGoesOn) {
   EXPECT_EQ(form_.Edit2->text(), QStringLiteral("2"));
   QTest::keyClick(form_.ComboBox1, Qt::Key_Backspace);
   EXPECT_EQ(errors.boxes().size(), 2U);
+}
+
+// Not only the toolkit's own exceptions: whatever a handler lets escape (memory running out on a
+// huge list included) is shown with its text, and the window goes on.
+TEST_F(FormTest, AnyExceptionFromAHandlerIsShownAndTheProgramGoesOn) {
+  ErrorBoxes errors;
+  ASSERT_TRUE(showAndActivate(form_));
+  form_.ComboBox1->setFocus();
+  const struct {
+    std::exception_ptr thrown;
+    QString shown;
+  } cases[] = {
+      {std::make_exception_ptr(std::bad_alloc()), QStringLiteral("std::bad_alloc.")},
+      {std::make_exception_ptr(std::runtime_error("disk on fire")),
+       QStringLiteral("disk on fire.")},
+      {std::make_exception_ptr(std::logic_error("never here!")), QStringLiteral("never here!")},
+      {std::make_exception_ptr(42), QStringLiteral("Unknown exception.")},
+  };
+  for (const auto& c : cases) {
+    printers_.failure = c.thrown;
+    QTest::keyClick(form_.ComboBox1, Qt::Key_Z);
+    ASSERT_FALSE(errors.boxes().empty());
+    EXPECT_EQ(errors.boxes().back().text, c.shown);
+  }
+  EXPECT_EQ(errors.boxes().size(), std::size(cases));
+  printers_.failure = nullptr;
+  QTest::mouseClick(form_.UpDown1->upButton(), Qt::LeftButton);
+  EXPECT_EQ(form_.Edit2->text(), QStringLiteral("2"));
 }
 
 TEST_F(FormTest, ExitButtonEndsTheLoopWithZeroWhateverTheControlsHold) {

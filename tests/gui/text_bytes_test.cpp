@@ -63,4 +63,40 @@ TEST(TextBytes, EscapedBytesSurviveTheEditsAndMemos) {
   EXPECT_EQ(toolkit::toBytes(memo.document()->lastBlock().text()), name);
 }
 
+// A pane line keeps every character at which a text document would start a new line inside
+// it, escaped like bytes that are not UTF-8, and gives the bytes back exactly.
+TEST(TextBytes, PaneLineKeepsLineBreakingCharactersInsideOneLine) {
+  const struct {
+    std::string bytes;
+    std::u16string line;
+  } rows[] = {
+      {"a\nb",
+       u"a\xDC0A"
+       "b"},
+      {"a\rb",
+       u"a\xDC0D"
+       "b"},
+      {"\r\n", u"\xDC0D\xDC0A"},
+      {"a\xe2\x80\xa8z", u"a\xDCE2\xDC80\xDCA8z"},    // U+2028
+      {"\xe2\x80\xa9", u"\xDCE2\xDC80\xDCA9"},        // U+2029
+      {"\xef\xb7\x90", u"\xDCEF\xDCB7\xDC90"},        // U+FDD0
+      {"\xef\xb7\x91", u"\xDCEF\xDCB7\xDC91"},        // U+FDD1
+      {"\xef\xb7\x92 \x83\x5c", u"\xFDD2 \xDC83\\"},  // others as fromBytes has them
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(row.bytes));
+    const QString line = toolkit::lineFromBytes(row.bytes);
+    EXPECT_EQ(line.toStdU16String(), row.line);
+    EXPECT_EQ(toolkit::toBytes(line), row.bytes);
+    QPlainTextEdit pane;
+    pane.setPlainText(line + u'\n' + line);
+    ASSERT_EQ(pane.document()->blockCount(), 2);
+    EXPECT_EQ(toolkit::toBytes(pane.document()->firstBlock().text()), row.bytes);
+    EXPECT_EQ(toolkit::toBytes(pane.document()->lastBlock().text()), row.bytes);
+  }
+  EXPECT_EQ(toolkit::asOneLine(QStringLiteral("/srv/a\nb")).toStdU16String(),
+            u"/srv/a\xDC0A"
+            "b");
+}
+
 }  // namespace

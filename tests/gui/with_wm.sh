@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs one command on a desktop of its own: a private Xvfb display with openbox managing it, as
 # an operator's window would be framed and placed. The command runs with DISPLAY set,
-# QT_QPA_PLATFORM=xcb and no session bus; its exit status is this script's. The display and the
+# QT_QPA_PLATFORM=xcb, a runtime folder of its own and no session bus; its exit status is this script's. The display and the
 # window manager are torn down however the command ends, also when this script is interrupted
 # or terminated.
 #
@@ -121,6 +121,9 @@ start_wm() {
 }
 [ "$with_wm" -eq 0 ] || start_wm
 
+# A runtime folder of the run's own, as a desktop session gives one.
+mkdir -m 700 "$work/runtime"
+export XDG_RUNTIME_DIR=$work/runtime
 # The desktop has no session bus: without an address libdbus would try to autolaunch one for the
 # display (and leak in the attempt), and with the caller's it would reach the caller's desktop.
 export DBUS_SESSION_BUS_ADDRESS=unix:path=$work/no-session-bus

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ class FakeEnumeration final : public spool::PrinterEnumeration {
   std::vector<spool::PrinterRecord> records = {{"Printer", ""}};
   spool::DefaultPrinterQuery query = {spool::DefaultPrinterQuery::Outcome::Named, "Printer", 0, ""};
   std::string device;
+  // When set, the default query throws it instead of answering.
+  std::exception_ptr failure;
 
   int looks = 0;
   int listings = 0;
@@ -28,6 +31,9 @@ class FakeEnumeration final : public spool::PrinterEnumeration {
   }
   spool::DefaultPrinterQuery defaultPrinter() override {
     ++defaultQueries;
+    if (failure) {
+      std::rethrow_exception(failure);
+    }
     return query;
   }
   spool::PrinterLook look() override {
