@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs one command on a desktop of its own: a private Xvfb display with openbox managing it, as
 # an operator's window would be framed and placed. The command runs with DISPLAY set,
-# QT_QPA_PLATFORM=xcb, a runtime folder of its own and no session bus; its exit status is this script's. The display and the
-# window manager are torn down however the command ends, also when this script is interrupted
-# or terminated.
+# QT_QPA_PLATFORM=xcb, a runtime folder of its own and no session bus; its exit status is this
+# script's. The display and the window manager are torn down however the command ends, also
+# when this script is interrupted or terminated.
 #
 #   tests/gui/with_wm.sh [--no-wm] PROGRAM [ARGS...]
 #
