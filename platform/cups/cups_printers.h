@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -46,9 +47,12 @@ class CupsPrinters final : public spool::PrinterEnumeration {
     spool::DefaultPrinterQuery defaultPrinter;
   };
 
- private:
   struct Look;
+
+ private:
   Destinations destinations();
+  static std::optional<std::pair<std::string, std::string>> askOnThisThread(
+      const std::string& prompt);
   void joinFinished();
 
   std::chrono::milliseconds bound_ = kEnumerationBound;
