@@ -57,7 +57,7 @@ struct CupsPrinters::Look {
 
   Clock::time_point until() const { return Clock::time_point(Clock::duration(deadline.load())); }
 
-  // Moved on by the time the operator takes to answer a password request.
+  // Starts again when the operator has answered a password request.
   std::atomic<Clock::rep> deadline;
 
   std::mutex mutex;
@@ -196,7 +196,7 @@ spool::PrinterLook CupsPrinters::look() {
 // own and the caller waits for it only until the deadline. A look still running then is left
 // to end by itself (its own waits are bounded too) and joined later. A password the server
 // asks for meanwhile is asked of the operator on the caller's thread, through its prompt, and
-// the time the operator takes does not count.
+// the bound starts again, once for each request, when the operator has answered.
 CupsPrinters::Destinations CupsPrinters::destinations() {
   joinFinished();
   auto look = std::make_shared<Look>(Clock::now() + bound_);
@@ -219,10 +219,12 @@ CupsPrinters::Destinations CupsPrinters::destinations() {
     if (look->asking) {
       const std::string prompt = look->prompt;
       lock.unlock();
-      const auto askedAt = Clock::now();
       std::optional<std::pair<std::string, std::string>> answer = askOnThisThread(prompt);
       lock.lock();
-      look->deadline += (Clock::now() - askedAt).count();
+      // The operator's time is not the server's. From the answer on, each of the look's two
+      // requests (the default, the list) may take the whole bound again: the server checks the
+      // password on every request that carries it, and that check alone can take a second.
+      look->deadline = (Clock::now() + 2 * bound_).time_since_epoch().count();
       look->answer = std::move(answer);
       look->asking = false;
       look->changed.notify_all();
