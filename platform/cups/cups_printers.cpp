@@ -71,6 +71,8 @@ struct CupsPrinters::Look {
   std::string prompt;
   std::optional<std::pair<std::string, std::string>> answer;  // user, password
   std::string password;                                       // what libcups reads
+  // The connection the caller's password callback is told of (see askOnThisThread).
+  std::shared_ptr<http_t> placeholder;
 };
 
 namespace {
@@ -219,7 +221,8 @@ CupsPrinters::Destinations CupsPrinters::destinations() {
     if (look->asking) {
       const std::string prompt = look->prompt;
       lock.unlock();
-      std::optional<std::pair<std::string, std::string>> answer = askOnThisThread(prompt);
+      std::optional<std::pair<std::string, std::string>> answer =
+          askOnThisThread(prompt, look->placeholder);
       lock.lock();
       // The operator's time is not the server's. From the answer on, each of the look's two
       // requests (the default, the list) may take the whole bound again: the server checks the
@@ -245,12 +248,16 @@ CupsPrinters::Destinations CupsPrinters::destinations() {
 }
 
 // This thread's password callback, as libcups would call it for a request of this thread; the
-// user it leaves set is the one the answer is for.
+// user it leaves set is the one the answer is for. The callback is told of one connection for
+// the whole look, never opened, as the look's own requests go over one connection: a callback
+// that offers a remembered password once per connection offers it once per look.
 std::optional<std::pair<std::string, std::string>> CupsPrinters::askOnThisThread(
-    const std::string& prompt) {
-  // A connection that is never opened: the callback is told of a server, and nothing connects.
-  std::unique_ptr<http_t, HttpCloser> placeholder(
-      httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 0, nullptr));
+    const std::string& prompt, std::shared_ptr<http_t>& placeholder) {
+  if (!placeholder) {
+    placeholder.reset(
+        httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1, 0, nullptr),
+        HttpCloser());
+  }
   const char* password = cupsGetPassword2(prompt.c_str(), placeholder.get(), "POST", "/");
   if (password == nullptr) {
     return std::nullopt;

@@ -10,6 +10,8 @@
 
 #include "spool/printer_enumeration.h"
 
+typedef struct _http_s http_t;
+
 namespace batchcups {
 
 // How long one look at the server's destinations may take before it counts as failed. libcups
@@ -52,7 +54,7 @@ class CupsPrinters final : public spool::PrinterEnumeration {
  private:
   Destinations destinations();
   static std::optional<std::pair<std::string, std::string>> askOnThisThread(
-      const std::string& prompt);
+      const std::string& prompt, std::shared_ptr<http_t>& placeholder);
   void joinFinished();
 
   std::chrono::milliseconds bound_ = kEnumerationBound;
