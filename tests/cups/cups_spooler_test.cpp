@@ -14,7 +14,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -22,9 +21,12 @@
 #include "spool/print_run.h"
 #include "spool/source_file.h"
 #include "tests/support/private_cupsd.h"
+#include "tests/support/random_bytes.h"
 #include "tests/support/recording_spooler.h"
 
 namespace {
+
+using testing_support::randomBytes;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -34,16 +36,6 @@ using testing_support::PrivateCupsd;
 constexpr int kJobCancelled = 7;  // IPP job-state canceled
 // How long a slow machine may take beyond the bound to notice it and clean up.
 constexpr auto kBoundMargin = std::chrono::milliseconds(3000);
-
-std::string randomBytes(std::size_t size, unsigned seed) {
-  std::mt19937 engine(seed);
-  std::uniform_int_distribution<int> byte(0, 255);
-  std::string s(size, '\0');
-  for (char& c : s) {
-    c = static_cast<char>(byte(engine));
-  }
-  return s;
-}
 
 class CupsSpoolerTest : public ::testing::Test {
  protected:

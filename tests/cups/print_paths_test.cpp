@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "spool/source_file.h"
 #include "tests/support/network_queues.h"
 #include "tests/support/private_cupsd.h"
+#include "tests/support/random_bytes.h"
 #include "tests/support/recording_spooler.h"
 #include "tests/support/temp_folder.h"
 
@@ -28,6 +28,8 @@ void PrintTo(NetworkQueues::FarEnd farEnd, std::ostream* out) {
 }  // namespace testing_support
 
 namespace {
+
+using testing_support::randomBytes;
 
 using namespace std::string_literals;
 using testing_support::ClientRoute;
@@ -100,16 +102,6 @@ TEST(PrivateCupsdTcp, EncryptionRequiredServesOverTlsWithACertificateOfItsOwn) {
   EXPECT_EQ(queueNames(), std::vector<std::string>{"sealed"});
   const std::string log = readText(std::filesystem::path(server.logDir()) / "error_log");
   EXPECT_NE(log.find("Connection now encrypted."), std::string::npos) << log;
-}
-
-std::string randomBytes(std::size_t size, unsigned seed) {
-  std::mt19937 engine(seed);
-  std::uniform_int_distribution<int> byte(0, 255);
-  std::string s(size, '\0');
-  for (char& c : s) {
-    c = static_cast<char>(byte(engine));
-  }
-  return s;
 }
 
 // Bytes a careless path would change: NULs, CR/LF and lone LFs and CRs, bytes that are not
